@@ -1,0 +1,143 @@
+#include "convert_job.h"
+
+#include "command_walk.h"
+#include "file_io.h"
+#include "messages.h"
+#include "text.h"
+#include "volume_rewrite.h"
+
+namespace morla {
+
+std::u16string ValidateSettings(const VolumeSettings& settings) {
+    if (settings.fmTargetGiven && (settings.fmTarget < 0 || settings.fmTarget > 127)) {
+        return kFmTargetRangeError;
+    }
+    if (settings.ssgTargetGiven && (settings.ssgTarget < 0 || settings.ssgTarget > 15)) {
+        return kSsgTargetRangeError;
+    }
+    if (settings.rhythmTargetGiven && (settings.rhythmTarget < 0 || settings.rhythmTarget > 63)) {
+        return kRhythmTargetRangeError;
+    }
+    return {};
+}
+
+void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks) {
+    if (!settings.fmDownGiven) {
+        settings.fmDown = 0;
+    }
+    if (!settings.ssgDownGiven) {
+        settings.ssgDown = 0;
+    }
+    if (!settings.rhythmDownGiven) {
+        settings.rhythmDown = 0;
+    }
+    const std::int32_t fmPeak = settings.useSecondPeak ? peaks.fmSecondPeak : peaks.fmPeak;
+    // FM levels are attenuations: the target counts up from silence, so a
+    // target of 127 brings the loudest carrier to TL 0.
+    if (settings.fmTargetGiven) {
+        settings.fmDown = 127 - settings.fmTarget - fmPeak;
+    }
+    if (settings.ssgTargetGiven) {
+        settings.ssgDown = peaks.ssgPeak - settings.ssgTarget;
+    }
+    if (settings.rhythmTargetGiven) {
+        settings.rhythmDown = peaks.rhythmPeak - settings.rhythmTarget;
+    }
+}
+
+ImageOutcome ConvertImage(S98Image& image, VolumeSettings& settings, LogSink& log) {
+    ImageOutcome outcome;
+    S98Layout layout;
+    outcome.error = ReadHeader(image, layout);
+    if (!outcome.error.empty()) {
+        return outcome;
+    }
+
+    AlgorithmTable algorithms;
+    outcome.error = CommandWalk<WalkMode::Checking>(image, layout, [&](const S98Command& command) {
+        AnalyseCommand(command, algorithms, outcome.peaks);
+    });
+    if (!outcome.error.empty()) {
+        return outcome;
+    }
+    if (settings.showDetail || settings.peakOnly) {
+        log.Append(FormatPeakLine(outcome.peaks));
+    }
+    if (settings.peakOnly) {
+        return outcome;
+    }
+
+    ApplyFinalAmounts(settings, outcome.peaks);
+    // The rewrite continues from the algorithms the analysis left.
+    const RewriteAmounts amounts{settings.fmDown, settings.ssgDown, settings.rhythmDown,
+                                 settings.showDetail};
+    CommandWalk<WalkMode::Trusting>(image, layout, RewriteCommand(image, algorithms, amounts, log));
+    outcome.rewritten = true;
+    return outcome;
+}
+
+std::u16string OutputPathFor(std::u16string_view inputPath) {
+    const std::u16string_view name = FileNamePart(inputPath);
+    const std::size_t folderLength = inputPath.size() - name.size();
+    const std::size_t dot = name.rfind(u'.');
+    std::u16string output(inputPath);
+    if (dot != std::u16string_view::npos && dot != 0) {
+        output.resize(folderLength + dot);
+    }
+    output += u"_new.s98";
+    return output;
+}
+
+std::u16string FormatSummaryLine(std::u16string_view outputPath, const VolumeSettings& settings) {
+    std::u16string line = u"output file:";
+    line += FileNamePart(outputPath);
+    line += u"  volume down:";
+    std::u16string part;
+    if (settings.fmDown != 0 || settings.fmTargetGiven) {
+        line += FormatLine(part, " FM=%d", settings.fmDown);
+    }
+    if (settings.ssgDown != 0 || settings.ssgTargetGiven) {
+        line += FormatLine(part, " SSG=%d", settings.ssgDown);
+    }
+    if (settings.rhythmDown != 0 || settings.rhythmTargetGiven) {
+        line += FormatLine(part, " RHYTHM=%d", settings.rhythmDown);
+    }
+    return line;
+}
+
+std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log) {
+    if (std::u16string error = ValidateSettings(settings); !error.empty()) {
+        return error;
+    }
+
+    S98Image image;
+    switch (ReadWholeFile(path, image)) {
+        case ReadStatus::Ok:
+            break;
+        case ReadStatus::OpenError:
+            return kInputOpenError;
+        case ReadStatus::AllocationError:
+            return kMemoryAllocationError;
+        case ReadStatus::ReadError:
+            return kInputReadError;
+    }
+
+    const ImageOutcome outcome = ConvertImage(image, settings, log);
+    if (!outcome.error.empty() || !outcome.rewritten) {
+        return outcome.error;
+    }
+
+    const std::u16string outputPath = OutputPathFor(path);
+    log.Append(FormatSummaryLine(outputPath, settings));
+    switch (ReplaceFileContents(outputPath, image.data(), image.size())) {
+        case WriteStatus::Ok:
+            return {};
+        case WriteStatus::OpenError:
+            return kOutputOpenError;
+        case WriteStatus::WriteError:
+            return kOutputWriteError;
+    }
+    return kOutputWriteError;
+}
+
+}  // namespace morla

@@ -1,0 +1,65 @@
+// One file, from settings to output: read, check, measure, rewrite, write.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "log_sink.h"
+#include "peak_analysis.h"
+#include "s98_image.h"
+
+namespace morla {
+
+// The options of one job, as the window's check boxes and number fields give
+// them. After the analysis the three down fields hold the final amounts.
+struct VolumeSettings {
+    std::int32_t fmDown = 0;
+    std::int32_t ssgDown = 0;
+    std::int32_t rhythmDown = 0;
+    std::int32_t fmTarget = -1;
+    std::int32_t ssgTarget = -1;
+    std::int32_t rhythmTarget = -1;
+    bool fmDownGiven = false;
+    bool ssgDownGiven = false;
+    bool rhythmDownGiven = false;
+    bool fmTargetGiven = false;
+    bool ssgTargetGiven = false;
+    bool rhythmTargetGiven = false;
+    bool showDetail = false;
+    bool peakOnly = false;
+    bool useSecondPeak = false;
+};
+
+// Checks the normalize targets; the empty text or the range message.
+std::u16string ValidateSettings(const VolumeSettings& settings);
+
+// Turns the options and the measured peaks into the final down amounts:
+// unticked amounts are 0, a normalize target replaces the amount of its
+// source. Nothing is clamped here.
+void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks);
+
+// What happened to an image in memory.
+struct ImageOutcome {
+    std::u16string error;    // empty on success
+    bool rewritten = false;  // false in peak-only mode and on error
+    PeakLevels peaks;
+};
+
+// The in-memory part of a job: header checks, analysis walk, the PEAK line,
+// final amounts and rewrite walk. `settings` ends with the final amounts. The
+// image is changed only when the result says it was rewritten.
+ImageOutcome ConvertImage(S98Image& image, VolumeSettings& settings, LogSink& log);
+
+// The output name: the input path with the extension of its file-name part
+// replaced by "_new.s98" (a name with no '.' after its first character gets
+// the suffix appended). A '.' in a folder name is never cut.
+std::u16string OutputPathFor(std::u16string_view inputPath);
+
+// "output file:<name>  volume down:" with the FM, SSG and RHYTHM parts.
+std::u16string FormatSummaryLine(std::u16string_view outputPath, const VolumeSettings& settings);
+
+// Runs one job on the file at `path`. Returns the empty text on success, else
+// one error message. The input is only read; on failure nothing is written.
+std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log);
+
+}  // namespace morla

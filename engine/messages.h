@@ -1,0 +1,27 @@
+// Every result text a job can return. The texts are fixed; callers show them
+// behind "-> ".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace morla {
+
+inline constexpr char16_t kFmTargetRangeError[] = u"FM normalize volume must be 0-127.";
+inline constexpr char16_t kSsgTargetRangeError[] = u"SSG normalize volume must be 0-15.";
+inline constexpr char16_t kRhythmTargetRangeError[] = u"RHYTHM normalize volume must be 0-63.";
+inline constexpr char16_t kInputOpenError[] = u"input file open error.";
+inline constexpr char16_t kMemoryAllocationError[] = u"imemory allocation error.";
+inline constexpr char16_t kInputReadError[] = u"input file read error.";
+inline constexpr char16_t kVersionError[] = u"S98 version error.";
+inline constexpr char16_t kOutputOpenError[] = u"output file open error.";
+inline constexpr char16_t kOutputWriteError[] = u"output file write error.";
+
+std::u16string DataOffsetErrorMessage(std::int32_t dataOffset);
+std::u16string TagOffsetErrorMessage(std::int32_t tagOffset);
+std::u16string UnexpectedEofMessage(std::size_t offset);
+std::u16string CorruptedDataMessage(std::size_t offset, std::uint8_t command, std::uint8_t reg,
+                                    std::uint8_t data);
+
+}  // namespace morla

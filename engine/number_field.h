@@ -1,0 +1,21 @@
+// The text rule of the window's number fields, shared by every front end.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace morla {
+
+// Turns a number field's text into a signed 32-bit value, 0 for anything that
+// is not a number:
+//   - leading U+0020 spaces are skipped (a tab is not);
+//   - an optional '-' or '+';
+//   - decimal digits, or hexadecimal digits after '$', 'x', 'X', '0x' or '0X';
+//   - any other character anywhere (a trailing space too), no digits at all, a
+//     decimal value outside the int32 range or a hexadecimal value wider than
+//     32 bits gives 0;
+//   - hexadecimal is a 32-bit pattern ("$FFFFFFFF" is -1) and a sign before it
+//     negates that pattern with wrap-around ("-$80000000" is -2147483648).
+std::int32_t ParseNumberField(std::u16string_view text);
+
+}  // namespace morla

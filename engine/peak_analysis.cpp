@@ -1,0 +1,59 @@
+#include "peak_analysis.h"
+
+#include "text.h"
+
+namespace morla {
+
+void AnalyseCommand(const S98Command& command, AlgorithmTable& algorithms, PeakLevels& peaks) {
+    if (!IsAnalysedDevice(command.deviceType)) {
+        return;
+    }
+    // Whole data bytes are compared, not masked to the register's width.
+    const std::int32_t value = command.data;
+    switch (kRegisterClasses[command.reg]) {
+        case RegisterClass::SsgVolume:
+            if (command.port == 0 && (value & 0x10) == 0 && value > peaks.ssgPeak) {
+                peaks.ssgPeak = value;
+            }
+            break;
+        case RegisterClass::RhythmTotalLevel:
+            if (command.port == 0 && value > peaks.rhythmPeak) {
+                peaks.rhythmPeak = value;
+            }
+            break;
+        case RegisterClass::TotalLevel:
+            if (IsCarrierWrite(algorithms, TotalLevelChannel(command.port, command.reg),
+                               command.deviceIndex, TotalLevelSlot(command.reg))) {
+                if (value < peaks.fmPeak) {
+                    peaks.fmPeak = value;
+                }
+                if (value != 0 && value < peaks.fmSecondPeak) {
+                    peaks.fmSecondPeak = value;
+                }
+            }
+            break;
+        case RegisterClass::FeedbackAlgorithm:
+            algorithms.Set(AlgorithmChannel(command.port, command.reg), command.deviceIndex,
+                           command.data);
+            break;
+        case RegisterClass::None:
+            break;
+    }
+}
+
+std::u16string FormatPeakLine(const PeakLevels& peaks) {
+    std::u16string line = u"PEAK:";
+    std::u16string part;
+    if (peaks.fmPeak != 128) {
+        line += FormatLine(part, " FM=%d(2nd=%d)", peaks.fmPeak, peaks.fmSecondPeak);
+    }
+    if (peaks.ssgPeak != -1) {
+        line += FormatLine(part, " SSG=%d", peaks.ssgPeak);
+    }
+    if (peaks.rhythmPeak != -1) {
+        line += FormatLine(part, " RHYTHM=%d", peaks.rhythmPeak);
+    }
+    return line;
+}
+
+}  // namespace morla

@@ -1,0 +1,27 @@
+// The analysis pass: peak levels of a file, measured on every device type the
+// engine knows (the PSGs included).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "chip_model.h"
+#include "s98_image.h"
+
+namespace morla {
+
+struct PeakLevels {
+    std::int32_t fmPeak = 128;        // smallest carrier TL seen (the loudest)
+    std::int32_t fmSecondPeak = 128;  // smallest non-zero carrier TL seen
+    std::int32_t ssgPeak = -1;        // largest SSG volume byte seen with bit 4 clear
+    std::int32_t rhythmPeak = -1;     // largest rhythm total level byte seen
+};
+
+// The analysis step for one register write: follows algorithm writes and
+// collects the peaks. Reads nothing but the command.
+void AnalyseCommand(const S98Command& command, AlgorithmTable& algorithms, PeakLevels& peaks);
+
+// "PEAK:" followed by the FM, SSG and rhythm parts of what was measured.
+std::u16string FormatPeakLine(const PeakLevels& peaks);
+
+}  // namespace morla

@@ -1,0 +1,40 @@
+// UTF-16 text for report lines, paths and messages.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+namespace morla {
+
+// Replaces `out` with a printf-style formatted line. Formats and their
+// arguments are ASCII (numbers and fixed words); UTF-16 pieces such as file
+// names are appended by the caller. The capacity of `out` is kept, so a work
+// string reused for every report line does not allocate per line.
+std::u16string& FormatLine(std::u16string& out, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// Same, returning a fresh text.
+std::u16string FormatText(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Appends ASCII text to UTF-16 text.
+void AppendAscii(std::u16string& out, std::string_view ascii);
+
+// UTF-8 <-> UTF-16. Bytes that are not valid UTF-8 become the lone surrogates
+// U+DC80-U+DCFF and turn back into the same bytes, so a POSIX file name that is
+// not valid UTF-8 survives the round trip through the engine unchanged.
+std::u16string FromUtf8(std::string_view utf8);
+std::string ToUtf8(std::u16string_view utf16);
+
+// The file-name part of a path: the text after its last '\', '/' or ':'
+// (the whole path when it holds none of them).
+std::u16string_view FileNamePart(std::u16string_view path);
+
+}  // namespace morla

@@ -1,0 +1,50 @@
+// The rewrite pass: changes carrier TL, SSG volume and rhythm total level data
+// bytes of OPN/OPN2/OPNA devices in place, clamped into each register's range.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "chip_model.h"
+#include "log_sink.h"
+#include "s98_image.h"
+
+namespace morla {
+
+struct RewriteAmounts {
+    std::int32_t fmDown = 0;      // added to carrier TL (attenuation)
+    std::int32_t ssgDown = 0;     // taken from SSG volume
+    std::int32_t rhythmDown = 0;  // taken from rhythm total level
+    bool showDetail = false;
+};
+
+// The rewrite step for one register write of the trusting walk. Owns the
+// job's work string, so report lines reuse one buffer.
+class RewriteCommand {
+  public:
+    RewriteCommand(S98Image& image, AlgorithmTable& algorithms, const RewriteAmounts& amounts,
+                   LogSink& log)
+        : bytes_(image.data()), algorithms_(algorithms), amounts_(amounts), log_(log) {}
+
+    void operator()(const S98Command& command);
+
+  private:
+    void RewriteTotalLevel(const S98Command& command, int channel, int slot);
+    void RewriteSsgVolume(const S98Command& command);
+    void RewriteRhythmLevel(const S98Command& command);
+    // Which end of a register's range is the loud one.
+    enum class LoudEnd { Low, High };
+    // Clamps into 0..maximum; past the loud end sets `peakOver` and reports
+    // the "PEAK OVER!" line at once.
+    int ClampLevel(const S98Command& command, std::int64_t moved, int maximum, LoudEnd loudEnd,
+                   const char* peakOverFormat, bool& peakOver);
+    void ReportDetail(bool peakOver);
+
+    std::uint8_t* bytes_;
+    AlgorithmTable& algorithms_;
+    const RewriteAmounts amounts_;
+    LogSink& log_;
+    std::u16string line_;
+};
+
+}  // namespace morla
