@@ -102,5 +102,18 @@ TEST(Output, InputThatCannotBeOpened) {
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"folder.s98"});
 }
 
+// A file of 2 GiB cannot be addressed by the format's signed offsets: it is
+// refused before any memory is taken for it. The file is sparse.
+TEST(Output, FileOfTwoGibibytesIsRefused) {
+    TempDir dir;
+    WriteFileBytes(dir / "huge.s98", S98Builder().bytes());
+    std::filesystem::resize_file(dir / "huge.s98", std::uintmax_t{1} << 31);
+    RecordingSink log;
+    EXPECT_EQ(ConvertJob(FromUtf8((dir / "huge.s98").string()), Options().Fm(3), log),
+              u"input file read error.");
+    EXPECT_TRUE(log.rows.empty());
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"huge.s98"});
+}
+
 }  // namespace
 }  // namespace morla::test
