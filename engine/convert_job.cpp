@@ -140,4 +140,12 @@ std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, L
     return kOutputWriteError;
 }
 
+bool ConvertFileWithReport(const std::u16string& path, const VolumeSettings& settings,
+                           LogSink& log) {
+    log.Append(FileNamePart(path));
+    const std::u16string result = ConvertJob(path, settings, log);
+    log.Append(result.empty() ? std::u16string(u"-> ok") : u"-> " + result);
+    return result.empty();
+}
+
 }  // namespace morla

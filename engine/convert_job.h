@@ -62,4 +62,9 @@ std::u16string FormatSummaryLine(std::u16string_view outputPath, const VolumeSet
 // one error message. The input is only read; on failure nothing is written.
 std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log);
 
+// One file as the front ends report it: the file's name, the job's rows, then
+// "-> ok" or "-> " and the message. True when the job succeeded.
+bool ConvertFileWithReport(const std::u16string& path, const VolumeSettings& settings,
+                           LogSink& log);
+
 }  // namespace morla
