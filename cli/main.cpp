@@ -17,8 +17,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <shellapi.h>
 #include <windows.h>
+// after windows.h
+#include <shellapi.h>
 #endif
 
 namespace {
