@@ -5,24 +5,25 @@
 #include <string>
 #include <string_view>
 
+// printf-style argument checks; MinGW's C99 printf is the GNU kind.
+#if defined(__MINGW32__)
+#define MORLA_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
+#define MORLA_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define MORLA_PRINTF(fmt, args)
+#endif
+
 namespace morla {
 
 // Replaces `out` with a printf-style formatted line. Formats and their
 // arguments are ASCII (numbers and fixed words); UTF-16 pieces such as file
 // names are appended by the caller. The capacity of `out` is kept, so a work
 // string reused for every report line does not allocate per line.
-std::u16string& FormatLine(std::u16string& out, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+std::u16string& FormatLine(std::u16string& out, const char* format, ...) MORLA_PRINTF(2, 3);
 
 // Same, returning a fresh text.
-std::u16string FormatText(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+std::u16string FormatText(const char* format, ...) MORLA_PRINTF(1, 2);
 
 // Appends ASCII text to UTF-16 text.
 void AppendAscii(std::u16string& out, std::string_view ascii);

@@ -16,4 +16,8 @@ ensure_packages() {
         "${missing[@]}"
 }
 
+# The native build: engine, command line, tests.
 NATIVE_PACKAGES=(cmake make g++ libgtest-dev)
+# The Windows build, cross-compiled, and Wine on a virtual display to run it.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64
+                  xvfb xauth)

@@ -12,6 +12,7 @@
 
 #include "convert_job.h"
 #include "log_sink.h"
+#include "text.h"
 
 namespace morla::test {
 
@@ -81,11 +82,7 @@ Bytes ReadFileBytes(const std::filesystem::path& path);  // empty when not a fil
 std::vector<std::string> FolderEntries(const std::filesystem::path& folder);  // sorted, UTF-8
 
 // printf into a std::string, for expected report lines.
-std::string Printf(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+std::string Printf(const char* format, ...) MORLA_PRINTF(1, 2);
 
 class RecordingSink : public LogSink {
   public:

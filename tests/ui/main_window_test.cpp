@@ -1,0 +1,474 @@
+// The main window through its handles and messages: initial state, layout,
+// the settings read from the controls, dropped files and the exception box.
+#include "main_window.h"
+
+#include <gtest/gtest.h>
+// DROPFILES, after the windows.h of the window header
+#include <shlobj.h>
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+namespace morla::test {
+namespace {
+
+using Rows = std::vector<std::wstring>;
+using Place = std::array<long, 4>;  // left, top, width, height
+
+constexpr wchar_t kTitle[] = L"morla_GUI 20110226b";
+constexpr wchar_t kInstruction[] =
+    L"*.s98をドロップするとファイル名の後ろに \"_new.s98\"を追加したファイル名で出力します";
+
+struct PanelControl {
+    const char* name;
+    HWND TMORLA_MAIN::*handle;
+    Place place;  // relative to the panel, at 96 DPI
+    const wchar_t* text;
+};
+
+// In tab order.
+#define CONTROL(name) #name, &TMORLA_MAIN::name
+const PanelControl kPanelControls[] = {
+    {CONTROL(C_fn), {8, 8, 289, 17}, L"-fn : OPNA/OPN/OPN2 FM volume down value (n=value)"},
+    {CONTROL(C_rn), {8, 40, 281, 17}, L"-rn : OPNA RHYTHM volume down value (n=value)"},
+    {CONTROL(E_fn), {328, 8, 33, 16}, L"0"},
+    {CONTROL(E_rn), {328, 40, 33, 16}, L"0"},
+    {CONTROL(C_Fn2), {8, 56, 313, 17}, L"-Fn : normalize OPNA/OPN/OPN2 FM volume value (n=value)"},
+    {CONTROL(C_Rn2), {8, 88, 289, 17}, L"-Rn : normalize OPNA RHYTHM volume value (n=value)"},
+    {CONTROL(C_v), {8, 104, 289, 17}, L"-v : show detail convert log"},
+    {CONTROL(C_p), {8, 120, 289, 17}, L"-p : show peak level only"},
+    {CONTROL(C_2), {8, 136, 289, 17}, L"-2 : use 2nd peak level (TL!=0) for FM normalize"},
+    {CONTROL(E_Fn2), {328, 56, 33, 16}, L"0"},
+    {CONTROL(E_Rn2), {328, 88, 33, 16}, L"0"},
+    {CONTROL(C_sn), {8, 24, 289, 17}, L"-sn : OPNA/OPN SSG volume down value (n=value)"},
+    {CONTROL(E_sn), {328, 24, 33, 16}, L"0"},
+    {CONTROL(C_Sn2), {8, 72, 289, 17}, L"-Sn : normalize OPNA/OPN SSG volume value (n=value)"},
+    {CONTROL(E_Sn2), {328, 72, 33, 16}, L"0"},
+};
+#undef CONTROL
+
+bool IsBox(const PanelControl& control) {
+    return control.name[0] == 'C';
+}
+
+struct ValueOption {
+    HWND TMORLA_MAIN::*box;
+    HWND TMORLA_MAIN::*field;
+    Options& (Options::*set)(std::int32_t);
+};
+const ValueOption kValueOptions[] = {
+    {&TMORLA_MAIN::C_fn, &TMORLA_MAIN::E_fn, &Options::Fm},
+    {&TMORLA_MAIN::C_sn, &TMORLA_MAIN::E_sn, &Options::Ssg},
+    {&TMORLA_MAIN::C_rn, &TMORLA_MAIN::E_rn, &Options::Rhythm},
+    {&TMORLA_MAIN::C_Fn2, &TMORLA_MAIN::E_Fn2, &Options::FmTarget},
+    {&TMORLA_MAIN::C_Sn2, &TMORLA_MAIN::E_Sn2, &Options::SsgTarget},
+    {&TMORLA_MAIN::C_Rn2, &TMORLA_MAIN::E_Rn2, &Options::RhythmTarget},
+};
+
+struct FlagOption {
+    HWND TMORLA_MAIN::*box;
+    Options& (Options::*set)();
+};
+const FlagOption kFlagOptions[] = {
+    {&TMORLA_MAIN::C_v, &Options::Detail},
+    {&TMORLA_MAIN::C_p, &Options::PeakOnly},
+    {&TMORLA_MAIN::C_2, &Options::SecondPeak},
+};
+
+std::string Describe(const VolumeSettings& s) {
+    return Printf("down %d/%d/%d given %d%d%d, target %d/%d/%d given %d%d%d, v%d p%d 2nd%d",
+                  s.fmDown, s.ssgDown, s.rhythmDown, s.fmDownGiven, s.ssgDownGiven,
+                  s.rhythmDownGiven, s.fmTarget, s.ssgTarget, s.rhythmTarget, s.fmTargetGiven,
+                  s.ssgTargetGiven, s.rhythmTargetGiven, s.showDetail, s.peakOnly, s.useSecondPeak);
+}
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+std::wstring ClassName(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+Rows ListRows(HWND list) {
+    Rows rows;
+    const auto count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        std::wstring row(static_cast<std::size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)) + 1,
+                         L'\0');
+        row.resize(static_cast<std::size_t>(
+            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row.data()))));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+Rows Tail(const Rows& rows, std::size_t count) {
+    return count > rows.size() ? rows : Rows(rows.end() - static_cast<long>(count), rows.end());
+}
+
+// Where `control` lies in the client area of `parent`.
+Place PlaceIn(HWND control, HWND parent) {
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        children.push_back(child);
+    }
+    return children;
+}
+
+struct MessageBoxSeen {
+    bool shown = false;
+    HWND owner = nullptr;
+    std::wstring caption, text;
+};
+
+// Runs `action` on this thread while a helper thread waits for a message box
+// of this thread, notes what it shows and presses its OK button.
+MessageBoxSeen CloseMessageBoxDuring(const std::function<void()>& action) {
+    const DWORD thread = GetCurrentThreadId();
+    std::atomic<bool> finished{false};
+    MessageBoxSeen seen;
+    std::thread closer([&] {
+        while (!finished) {
+            HWND box = nullptr;
+            EnumThreadWindows(
+                thread,
+                [](HWND window, LPARAM found) -> BOOL {
+                    if (ClassName(window) != L"#32770" || !IsWindowVisible(window)) {
+                        return TRUE;
+                    }
+                    *reinterpret_cast<HWND*>(found) = window;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&box));
+            if (box) {
+                seen = {true, GetWindow(box, GW_OWNER), WindowText(box),
+                        WindowText(GetDlgItem(box, 0xFFFF))};
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            Sleep(10);
+        }
+    });
+    action();
+    finished = true;
+    closer.join();
+    return seen;
+}
+
+// A drop handle as the shell hands it over: DROPFILES followed by the wide
+// paths, each NUL-terminated, and one more NUL.
+HDROP MakeDrop(const std::vector<std::wstring>& paths) {
+    std::wstring list;
+    for (const std::wstring& path : paths) {
+        list += path;
+        list += L'\0';
+    }
+    list += L'\0';
+    const std::size_t bytes = list.size() * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + bytes);
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), list.data(), bytes);
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+// A file with one carrier TL write of channel 1.
+Bytes SmallSong() {
+    S98Builder song;
+    song.Write(0, 0, 0x4C, 0x10);
+    song.End();
+    return song.bytes();
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    MainWindowTest() { MORLA_MAIN = &window; }
+    ~MainWindowTest() override { MORLA_MAIN = nullptr; }
+
+    HWND Handle() const { return window.Handle(); }
+    Rows CurrentRows() const { return ListRows(window.LIST); }
+    void Tick(HWND box, bool ticked = true) {
+        SendMessageW(box, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+    void UntickAll() {
+        for (const PanelControl& control : kPanelControls) {
+            if (IsBox(control)) {
+                Tick(window.*control.handle, false);
+            }
+        }
+    }
+    void Type(HWND field, const std::wstring& text) { SetWindowTextW(field, text.c_str()); }
+    // Sends the dropped-files message as the shell does; a message box that
+    // the window shows meanwhile is closed and reported.
+    MessageBoxSeen Drop(const std::vector<std::wstring>& paths) {
+        return CloseMessageBoxDuring([&] {
+            SendMessageW(Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
+        });
+    }
+
+    TMORLA_MAIN window;
+};
+
+TEST_F(MainWindowTest, StartsHiddenWithTitleInstructionRowAndFreshControls) {
+    EXPECT_FALSE(IsWindowVisible(Handle()));
+    EXPECT_EQ(WindowText(Handle()), kTitle);
+    const auto style = GetWindowLongW(Handle(), GWL_STYLE);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_TRUE(style & WS_THICKFRAME);
+    EXPECT_TRUE(GetWindowLongW(Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+
+    EXPECT_EQ(CurrentRows(), Rows{kInstruction});
+    EXPECT_EQ(ClassName(window.LIST), L"ListBox");
+    EXPECT_FALSE(GetWindowLongW(window.LIST, GWL_STYLE) & LBS_SORT);
+
+    for (const PanelControl& control : kPanelControls) {
+        SCOPED_TRACE(control.name);
+        HWND handle = window.*control.handle;
+        EXPECT_EQ(WindowText(handle), control.text);
+        const auto controlStyle = GetWindowLongW(handle, GWL_STYLE);
+        if (IsBox(control)) {
+            EXPECT_EQ(ClassName(handle), L"Button");
+            EXPECT_EQ(controlStyle & BS_TYPEMASK, BS_AUTOCHECKBOX);
+            EXPECT_EQ(SendMessageW(handle, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+        } else {
+            EXPECT_EQ(ClassName(handle), L"Edit");
+            EXPECT_FALSE(controlStyle & ES_NUMBER);  // any text may be typed
+        }
+        LOGFONTW font = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(handle, WM_GETFONT, 0, 0)), sizeof font,
+                   &font);
+        EXPECT_STREQ(font.lfFaceName, L"Tahoma");
+        EXPECT_EQ(font.lfHeight, -11);
+    }
+}
+
+TEST_F(MainWindowTest, LaysOutPanelOverListAtDesignSizeInTabOrder) {
+    RECT client;
+    GetClientRect(Handle(), &client);
+    EXPECT_EQ(client.right, 469);
+    EXPECT_EQ(client.bottom, 346);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 161}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 161, 469, 185}));
+
+    RECT frame;
+    GetWindowRect(Handle(), &frame);
+    EXPECT_NEAR((frame.left + frame.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+    EXPECT_NEAR((frame.top + frame.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+
+    EXPECT_EQ(Children(Handle()), (std::vector<HWND>{window.LIST, window.Panel}));
+    std::vector<HWND> tabOrder;
+    for (const PanelControl& control : kPanelControls) {
+        tabOrder.push_back(window.*control.handle);
+        EXPECT_EQ(PlaceIn(window.*control.handle, window.Panel), control.place) << control.name;
+    }
+    EXPECT_EQ(Children(window.Panel), tabOrder);
+}
+
+TEST_F(MainWindowTest, ResizingGivesAddedWidthToBothAndAddedHeightToList) {
+    RECT frame;
+    GetWindowRect(Handle(), &frame);
+    SetWindowPos(Handle(), nullptr, 0, 0, frame.right - frame.left + 100,
+                 frame.bottom - frame.top + 60, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client;
+    GetClientRect(Handle(), &client);
+    ASSERT_EQ(client.right, 569);
+    ASSERT_EQ(client.bottom, 406);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 161}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 161, 569, 245}));
+    for (const PanelControl& control : kPanelControls) {
+        EXPECT_EQ(PlaceIn(window.*control.handle, window.Panel), control.place) << control.name;
+    }
+}
+
+TEST_F(MainWindowTest, AppendedRowsStayInOrderUnselectedAndScrolledOut) {
+    std::vector<std::wstring> expected{kInstruction};
+    for (int i = 0; i < 40; ++i) {
+        expected.push_back(std::to_wstring(40 - i));
+        window.Log().Append(std::u16string(expected.back().begin(), expected.back().end()));
+    }
+    EXPECT_EQ(CurrentRows(), expected);
+    EXPECT_EQ(SendMessageW(window.LIST, LB_GETCURSEL, 0, 0), LB_ERR);
+    EXPECT_EQ(SendMessageW(window.LIST, LB_GETTOPINDEX, 0, 0), 0);
+}
+
+TEST_F(MainWindowTest, EachBoxFeedsOnlyItsOwnSettingFromItsOwnField) {
+    for (std::size_t i = 0; i < std::size(kValueOptions); ++i) {
+        Type(window.*kValueOptions[i].field, std::to_wstring(11 + i));
+    }
+    EXPECT_EQ(Describe(window.GatherSettings()), Describe(VolumeSettings{}));
+
+    for (std::size_t i = 0; i < std::size(kValueOptions); ++i) {
+        UntickAll();
+        Tick(window.*kValueOptions[i].box);
+        Options expected;
+        (expected.*kValueOptions[i].set)(static_cast<std::int32_t>(11 + i));
+        EXPECT_EQ(Describe(window.GatherSettings()), Describe(expected)) << "value option " << i;
+    }
+    for (std::size_t i = 0; i < std::size(kFlagOptions); ++i) {
+        UntickAll();
+        Tick(window.*kFlagOptions[i].box);
+        Options expected;
+        (expected.*kFlagOptions[i].set)();
+        EXPECT_EQ(Describe(window.GatherSettings()), Describe(expected)) << "flag option " << i;
+    }
+}
+
+TEST_F(MainWindowTest, TickedFieldsAreReadByTheNumberRule) {
+    const wchar_t* texts[] = {L"$10", L"-5", L"abc", L"", L"x1F", L"0000000000000000000000000042"};
+    for (std::size_t i = 0; i < std::size(kValueOptions); ++i) {
+        Tick(window.*kValueOptions[i].box);
+        Type(window.*kValueOptions[i].field, texts[i]);
+    }
+    for (const FlagOption& flag : kFlagOptions) {
+        Tick(window.*flag.box);
+    }
+    Options expected;
+    expected.Fm(16).Ssg(-5).Rhythm(0).FmTarget(0).SsgTarget(31).RhythmTarget(42);
+    expected.Detail().PeakOnly().SecondPeak();
+    EXPECT_EQ(Describe(window.GatherSettings()), Describe(expected));
+}
+
+TEST_F(MainWindowTest, DropRunsEveryPathInOrderAndFailuresDoNotStopTheBatch) {
+    TempDir dir;
+    WriteFileBytes(dir / "one.s98", SmallSong());
+    WriteFileBytes(dir / "bad.s98", S98Builder({}, '2').bytes());
+    std::filesystem::create_directory(dir / "sub");
+    WriteFileBytes(dir / "曲.s98", SmallSong());
+    Tick(window.C_fn);
+    Type(window.E_fn, L"2");
+
+    const MessageBoxSeen box = Drop({(dir / "one.s98").wstring(), (dir / "bad.s98").wstring(),
+                                     (dir / "sub").wstring(), dir.path().wstring() + L"/曲.s98"});
+    EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
+    EXPECT_EQ(CurrentRows(), (Rows{
+                                 kInstruction,
+                                 L"one.s98",
+                                 L"output file:one_new.s98  volume down: FM=2",
+                                 L"-> ok",
+                                 L"bad.s98",
+                                 L"-> S98 version error.",
+                                 L"sub",
+                                 L"-> input file open error.",
+                                 L"曲.s98",
+                                 L"output file:曲_new.s98  volume down: FM=2",
+                                 L"-> ok",
+                             }));
+    EXPECT_EQ(SendMessageW(window.LIST, LB_GETCURSEL, 0, 0), LB_ERR);
+    EXPECT_EQ(FolderEntries(dir.path()),
+              (std::vector<std::string>{"bad.s98", "one.s98", "one_new.s98", "sub", "曲.s98",
+                                        "曲_new.s98"}));
+    EXPECT_EQ(ReadFileBytes(dir / "one_new.s98").size(), SmallSong().size());
+
+    // The next drop reads the fields anew and appends below the first batch.
+    Type(window.E_fn, L"3");
+    Drop({(dir / "one.s98").wstring()});
+    const Rows rows = CurrentRows();
+    EXPECT_EQ(rows.size(), 14u);
+    EXPECT_EQ(Tail(rows, 3),
+              (Rows{L"one.s98", L"output file:one_new.s98  volume down: FM=3", L"-> ok"}));
+}
+
+TEST_F(MainWindowTest, DropWithOnlyPeakBoxTickedReportsWithoutWriting) {
+    TempDir dir;
+    WriteFileBytes(dir / "one.s98", SmallSong());
+    Tick(window.C_p);
+    EXPECT_FALSE(Drop({(dir / "one.s98").wstring()}).shown);
+    const Rows rows = CurrentRows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[1], L"one.s98");
+    EXPECT_EQ(rows[2].rfind(L"PEAK:", 0), 0u) << "a PEAK line";
+    EXPECT_EQ(rows[3], L"-> ok");
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"one.s98"});
+}
+
+TEST_F(MainWindowTest, DropWithNothingTickedIsRefusedWithAMessageBox) {
+    TempDir dir;
+    WriteFileBytes(dir / "one.s98", SmallSong());
+    for (const ValueOption& option : kValueOptions) {
+        Type(window.*option.field, L"5");  // fields alone do not count
+    }
+    const MessageBoxSeen box = Drop({(dir / "one.s98").wstring(), (dir / "one.s98").wstring()});
+    ASSERT_TRUE(box.shown);
+    EXPECT_EQ(box.owner, Handle());
+    EXPECT_EQ(box.caption, L"エラー");
+    EXPECT_EQ(box.text, L"オプションは最低一つ以上選択してください");
+    EXPECT_EQ(CurrentRows(), Rows{kInstruction});
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"one.s98"});
+}
+
+TEST_F(MainWindowTest, LongDroppedPathIsFetchedWhole) {
+    TempDir dir;
+    // Removed from the inside out at the end: a folder walk does not reach
+    // below MAX_PATH, while single removals do.
+    struct DeepFolders {
+        std::vector<std::filesystem::path> chain;
+        ~DeepFolders() {
+            std::error_code ignored;
+            std::filesystem::remove(chain.back() / L"long.s98", ignored);
+            std::filesystem::remove(chain.back() / L"long_new.s98", ignored);
+            for (auto folder = chain.rbegin(); folder != chain.rend(); ++folder) {
+                std::filesystem::remove(*folder, ignored);
+            }
+        }
+    } deep{{dir.path() / std::wstring(50, L'a')}};
+    for (wchar_t letter = L'b'; letter < L'g'; ++letter) {
+        deep.chain.push_back(deep.chain.back() / std::wstring(50, letter));
+    }
+    std::filesystem::create_directories(deep.chain.back());
+    const std::filesystem::path input = deep.chain.back() / L"long.s98";
+    ASSERT_GT(input.wstring().size(), 300u);
+    WriteFileBytes(input, SmallSong());
+    Tick(window.C_fn);
+    Type(window.E_fn, L"2");
+
+    EXPECT_FALSE(Drop({input.wstring()}).shown);
+    EXPECT_EQ(Tail(CurrentRows(), 3),
+              (Rows{L"long.s98", L"output file:long_new.s98  volume down: FM=2", L"-> ok"}));
+    EXPECT_EQ(ReadFileBytes(deep.chain.back() / L"long_new.s98").size(), SmallSong().size());
+}
+
+TEST(ExceptionBoxTextTest, AddsAFullStopAfterCharactersAboveIt) {
+    EXPECT_EQ(ExceptionBoxText(L"abc"), L"abc.");
+    EXPECT_EQ(ExceptionBoxText(L"x1"), L"x1.");
+    EXPECT_EQ(ExceptionBoxText(L"a/"), L"a/.");
+    EXPECT_EQ(ExceptionBoxText(L"エラー"), L"エラー.");
+    for (const wchar_t* unchanged : {L"abc.", L"abc!", L"abc)", L"abc ", L"abc-", L""}) {
+        EXPECT_EQ(ExceptionBoxText(unchanged), unchanged);
+    }
+}
+
+TEST_F(MainWindowTest, ExceptionBoxIsOwnedByTheWindowAndCarriesTheTitle) {
+    const MessageBoxSeen box = CloseMessageBoxDuring([] { ShowExceptionBox(L"boom"); });
+    ASSERT_TRUE(box.shown);
+    EXPECT_EQ(box.owner, Handle());
+    EXPECT_EQ(box.caption, kTitle);
+    EXPECT_EQ(box.text, L"boom.");
+}
+
+}  // namespace
+}  // namespace morla::test

@@ -1,0 +1,368 @@
+#include "main_window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <array>
+#include <exception>
+#include <stdexcept>
+
+#include "options.h"
+#include "text.h"
+
+TMORLA_MAIN* MORLA_MAIN = nullptr;
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"TMORLA_MAIN";
+constexpr wchar_t kPanelClass[] = L"TMORLA_PANEL";
+constexpr wchar_t kRefusalCaption[] = L"エラー";
+
+// Sizes at 96 DPI.
+constexpr int kClientWidth = 469;
+constexpr int kClientHeight = 346;
+constexpr int kPanelHeight = 161;
+constexpr int kFontHeight = 11;  // Tahoma 8 pt
+constexpr DWORD kWindowStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
+
+std::wstring Wide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+enum class Kind { CheckBox, Edit };
+
+// The option controls inside the panel, in tab order.
+struct ControlLayout {
+    HWND TMORLA_MAIN::*member;
+    Kind kind;
+    int left, top, width, height;
+    char option;  // the option letter: the check box's caption, the field's box
+};
+constexpr std::array<ControlLayout, 15> kPanelControls = {{
+    {&TMORLA_MAIN::C_fn, Kind::CheckBox, 8, 8, 289, 17, 'f'},
+    {&TMORLA_MAIN::C_rn, Kind::CheckBox, 8, 40, 281, 17, 'r'},
+    {&TMORLA_MAIN::E_fn, Kind::Edit, 328, 8, 33, 16, 'f'},
+    {&TMORLA_MAIN::E_rn, Kind::Edit, 328, 40, 33, 16, 'r'},
+    {&TMORLA_MAIN::C_Fn2, Kind::CheckBox, 8, 56, 313, 17, 'F'},
+    {&TMORLA_MAIN::C_Rn2, Kind::CheckBox, 8, 88, 289, 17, 'R'},
+    {&TMORLA_MAIN::C_v, Kind::CheckBox, 8, 104, 289, 17, 'v'},
+    {&TMORLA_MAIN::C_p, Kind::CheckBox, 8, 120, 289, 17, 'p'},
+    {&TMORLA_MAIN::C_2, Kind::CheckBox, 8, 136, 289, 17, '2'},
+    {&TMORLA_MAIN::E_Fn2, Kind::Edit, 328, 56, 33, 16, 'F'},
+    {&TMORLA_MAIN::E_Rn2, Kind::Edit, 328, 88, 33, 16, 'R'},
+    {&TMORLA_MAIN::C_sn, Kind::CheckBox, 8, 24, 289, 17, 's'},
+    {&TMORLA_MAIN::E_sn, Kind::Edit, 328, 24, 33, 16, 's'},
+    {&TMORLA_MAIN::C_Sn2, Kind::CheckBox, 8, 72, 289, 17, 'S'},
+    {&TMORLA_MAIN::E_Sn2, Kind::Edit, 328, 72, 33, 16, 'S'},
+}};
+
+// The check box and, for options with a value, the field of an option.
+struct OptionControls {
+    HWND TMORLA_MAIN::*box = nullptr;
+    HWND TMORLA_MAIN::*field = nullptr;
+};
+OptionControls ControlsOf(char option) {
+    OptionControls controls;
+    for (const ControlLayout& control : kPanelControls) {
+        if (control.option == option) {
+            (control.kind == Kind::CheckBox ? controls.box : controls.field) = control.member;
+        }
+    }
+    return controls;
+}
+
+bool IsTicked(HWND box) {
+    return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+std::u16string TextOf(HWND control) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return std::u16string(text.begin(), text.end());
+}
+
+// Releases a drop handle on every path out of the drop handling.
+class DropHandle {
+  public:
+    explicit DropHandle(HDROP drop) : drop_(drop) {}
+    ~DropHandle() { DragFinish(drop_); }
+    DropHandle(const DropHandle&) = delete;
+    DropHandle& operator=(const DropHandle&) = delete;
+    HDROP get() const { return drop_; }
+
+  private:
+    HDROP drop_;
+};
+
+void RegisterClasses(HINSTANCE instance, WNDPROC windowProc) {
+    static bool registered = false;
+    if (registered) {
+        return;
+    }
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, L"MAINICON");
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kWindowClass;
+    if (!RegisterClassExW(&windowClass)) {
+        throw std::runtime_error("the main window class could not be registered");
+    }
+    // A borderless container for the option controls.
+    WNDCLASSEXW panelClass{};
+    panelClass.cbSize = sizeof panelClass;
+    panelClass.lpfnWndProc = DefWindowProcW;
+    panelClass.hInstance = instance;
+    panelClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    panelClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    panelClass.lpszClassName = kPanelClass;
+    if (!RegisterClassExW(&panelClass)) {
+        throw std::runtime_error("the panel class could not be registered");
+    }
+    registered = true;
+}
+
+bool quitRequested = false;
+
+}  // namespace
+
+void ListSink::Append(std::u16string_view line) {
+    const std::wstring row = Wide(line);
+    SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
+}
+
+TMORLA_MAIN::TMORLA_MAIN() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    RegisterClasses(instance, &TMORLA_MAIN::WindowProc);
+    window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, L"", kWindowStyle, CW_USEDEFAULT,
+                              CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr,
+                              instance, this);
+    if (window_ == nullptr) {
+        throw std::runtime_error("the main window could not be created");
+    }
+    CreateControls();
+    ApplyDpi(GetDpiForWindow(window_));
+
+    // Client size at this DPI, centred on the screen.
+    RECT frame{0, 0, MulDiv(kClientWidth, dpi_, 96), MulDiv(kClientHeight, dpi_, 96)};
+    AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, WS_EX_CONTROLPARENT, dpi_);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    SetWindowPos(window_, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+
+    SetWindowTextW(window_, kApplicationTitle);
+    DragAcceptFiles(window_, TRUE);
+}
+
+TMORLA_MAIN::~TMORLA_MAIN() {
+    if (window_ != nullptr) {
+        DestroyWindow(window_);
+    }
+    if (font_ != nullptr) {
+        DeleteObject(font_);
+    }
+}
+
+void TMORLA_MAIN::CreateControls() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    // Tab order follows creation: the list first, then the panel.
+    LIST = CreateWindowExW(
+        WS_EX_CLIENTEDGE, L"LISTBOX", L"",
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0,
+        0, 0, window_, nullptr, instance, nullptr);
+    Panel = CreateWindowExW(WS_EX_CONTROLPARENT, kPanelClass, L"",
+                            WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0, window_, nullptr,
+                            instance, nullptr);
+    if (LIST == nullptr || Panel == nullptr) {
+        throw std::runtime_error("the main window's controls could not be created");
+    }
+    for (const ControlLayout& control : kPanelControls) {
+        const bool box = control.kind == Kind::CheckBox;
+        const std::wstring text = box ? Wide(morla::FindOption(control.option)->caption) : L"0";
+        HWND handle = CreateWindowExW(
+            box ? 0 : WS_EX_CLIENTEDGE, box ? L"BUTTON" : L"EDIT", text.c_str(),
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | (box ? BS_AUTOCHECKBOX : ES_AUTOHSCROLL), 0, 0, 0,
+            0, Panel, nullptr, instance, nullptr);
+        if (handle == nullptr) {
+            throw std::runtime_error("an option control could not be created");
+        }
+        this->*control.member = handle;
+    }
+    log_ = ListSink(LIST);
+    log_.Append(std::u16string(kInstructionRow, kInstructionRow + wcslen(kInstructionRow)));
+}
+
+void TMORLA_MAIN::ApplyDpi(UINT dpi) {
+    dpi_ = dpi == 0 ? USER_DEFAULT_SCREEN_DPI : dpi;
+    const HFONT font = CreateFontW(-MulDiv(kFontHeight, dpi_, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                   FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                   DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
+    for (HWND control : {window_, LIST, Panel}) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    for (const ControlLayout& control : kPanelControls) {
+        HWND handle = this->*control.member;
+        SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        SetWindowPos(handle, nullptr, MulDiv(control.left, dpi_, 96), MulDiv(control.top, dpi_, 96),
+                     MulDiv(control.width, dpi_, 96), MulDiv(control.height, dpi_, 96),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (font_ != nullptr) {
+        DeleteObject(font_);
+    }
+    font_ = font;
+    LayOut();
+}
+
+void TMORLA_MAIN::LayOut() {
+    if (LIST == nullptr || Panel == nullptr) {
+        return;
+    }
+    RECT client;
+    GetClientRect(window_, &client);
+    const int panelHeight = MulDiv(kPanelHeight, dpi_, 96);
+    SetWindowPos(Panel, nullptr, 0, 0, client.right, panelHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(LIST, nullptr, 0, panelHeight, client.right,
+                 client.bottom > panelHeight ? client.bottom - panelHeight : 0,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+LRESULT CALLBACK TMORLA_MAIN::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        auto* self = static_cast<TMORLA_MAIN*>(create->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<TMORLA_MAIN*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    // No exception crosses into the system: it is shown, and the loop goes on.
+    try {
+        return self->Dispatch(message, wParam, lParam);
+    } catch (const std::exception& error) {
+        ShowExceptionBox(Wide(morla::FromUtf8(error.what())));
+    } catch (...) {
+        ShowExceptionBox(L"");
+    }
+    return 0;
+}
+
+LRESULT TMORLA_MAIN::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_DROPFILES:
+            HandleDropFiles(reinterpret_cast<HDROP>(wParam));
+            return 0;
+        case WM_SIZE:
+            LayOut();
+            return 0;
+        case WM_DPICHANGED: {
+            ApplyDpi(HIWORD(wParam));
+            const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                         suggested->right - suggested->left, suggested->bottom - suggested->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
+        case WM_CLOSE:
+            // Ends the application once the current message is handled; a
+            // batch that is running finishes first.
+            PostQuitMessage(0);
+            return 0;
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+            window_ = nullptr;
+            return 0;
+        default:
+            return DefWindowProcW(window_, message, wParam, lParam);
+    }
+}
+
+bool TMORLA_MAIN::AnyBoxTicked() const {
+    for (const ControlLayout& control : kPanelControls) {
+        if (control.kind == Kind::CheckBox && IsTicked(this->*control.member)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void TMORLA_MAIN::HandleDropFiles(HDROP drop) {
+    const DropHandle handle(drop);
+    if (!AnyBoxTicked()) {
+        MessageBoxW(window_, Wide(morla::kNoOptionText).c_str(), kRefusalCaption, MB_ICONERROR);
+        return;
+    }
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT index = 0; index < count; ++index) {
+        // Asked for its length first, so a path longer than MAX_PATH arrives whole.
+        std::wstring path(DragQueryFileW(drop, index, nullptr, 0) + 1, L'\0');
+        path.resize(DragQueryFileW(drop, index, path.data(), static_cast<UINT>(path.size())));
+        ProcessMessages();
+        ProcessDroppedFile(std::u16string(path.begin(), path.end()));
+    }
+}
+
+void TMORLA_MAIN::ProcessDroppedFile(const std::u16string& path) {
+    morla::ConvertFileWithReport(path, GatherSettings(), log_);
+}
+
+morla::VolumeSettings TMORLA_MAIN::GatherSettings() const {
+    morla::VolumeSettings settings;
+    for (const morla::OptionDescription& option : morla::kOptions) {
+        const OptionControls controls = ControlsOf(option.letter);
+        if (IsTicked(this->*controls.box)) {
+            morla::TickOption(settings, option.option,
+                              controls.field ? TextOf(this->*controls.field) : std::u16string());
+        }
+    }
+    return settings;
+}
+
+void ProcessMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            quitRequested = true;
+            continue;
+        }
+        if (MORLA_MAIN == nullptr || !IsDialogMessageW(MORLA_MAIN->Handle(), &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+bool QuitRequested() {
+    return quitRequested;
+}
+
+int RunMessageLoop() {
+    MSG message;
+    while (!quitRequested && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (MORLA_MAIN == nullptr || !IsDialogMessageW(MORLA_MAIN->Handle(), &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return 0;
+}
+
+std::wstring ExceptionBoxText(std::wstring message) {
+    if (!message.empty() && message.back() > L'.') {
+        message += L'.';
+    }
+    return message;
+}
+
+void ShowExceptionBox(const std::wstring& message) {
+    MessageBoxW(MORLA_MAIN != nullptr ? MORLA_MAIN->Handle() : nullptr,
+                ExceptionBoxText(message).c_str(), kApplicationTitle, MB_ICONERROR | MB_OK);
+}

@@ -1,0 +1,112 @@
+// The main window: nine option check boxes with their number fields in a
+// panel at the top, and the report list below, onto which files are dropped.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string>
+
+#include "convert_job.h"
+#include "log_sink.h"
+
+// The application's title: the main window's caption and the caption of the
+// exception box.
+inline constexpr wchar_t kApplicationTitle[] = L"morla_GUI 20110226b";
+
+// The report list's first row.
+inline constexpr wchar_t kInstructionRow[] =
+    L"*.s98をドロップするとファイル名の後ろに \"_new.s98\"を追加したファイル名で出力します";
+
+// Stands for the application's use of the system's visual styles (the
+// manifest asks for common controls 6); it has no behaviour of its own.
+struct TXPManifest {};
+
+// Appends rows to the report list.
+class ListSink : public morla::LogSink {
+  public:
+    explicit ListSink(HWND list) : list_(list) {}
+    void Append(std::u16string_view line) override;
+
+  private:
+    HWND list_;
+};
+
+class TMORLA_MAIN {
+  public:
+    // Builds the window and its controls hidden, centred on the screen, with
+    // the application title as caption, and registers it for dropped files.
+    TMORLA_MAIN();
+    ~TMORLA_MAIN();
+    TMORLA_MAIN(const TMORLA_MAIN&) = delete;
+    TMORLA_MAIN& operator=(const TMORLA_MAIN&) = delete;
+
+    HWND Handle() const { return window_; }
+
+    // The message dispatch: the dropped-files message goes to HandleDropFiles,
+    // every other message to the window's own handling.
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Refuses the drop with a message box when no box is ticked; else runs one
+    // job per dropped path, in the shell's order, letting the window process
+    // its waiting messages before each. Releases the drop handle.
+    void HandleDropFiles(HDROP drop);
+    // The name row, the job's rows and the outcome row of one path.
+    void ProcessDroppedFile(const std::u16string& path);
+    // Reads the boxes and, for ticked boxes, their fields, in the job's order.
+    morla::VolumeSettings GatherSettings() const;
+
+    // Where the job's rows go: the report list.
+    morla::LogSink& Log() { return log_; }
+
+    // Child controls, in declaration order.
+    TXPManifest XPManifest;
+    HWND LIST = nullptr;
+    HWND Panel = nullptr;
+    HWND C_fn = nullptr;
+    HWND C_rn = nullptr;
+    HWND E_fn = nullptr;
+    HWND E_rn = nullptr;
+    HWND C_Fn2 = nullptr;
+    HWND C_Rn2 = nullptr;
+    HWND C_v = nullptr;
+    HWND C_p = nullptr;
+    HWND C_2 = nullptr;
+    HWND E_Fn2 = nullptr;
+    HWND E_Rn2 = nullptr;
+    HWND C_sn = nullptr;
+    HWND E_sn = nullptr;
+    HWND C_Sn2 = nullptr;
+    HWND E_Sn2 = nullptr;
+
+  private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void CreateControls();
+    void ApplyDpi(UINT dpi);  // font and positions at the given DPI
+    void LayOut();            // panel across the top, the list below
+    bool AnyBoxTicked() const;
+
+    HWND window_ = nullptr;
+    HFONT font_ = nullptr;
+    UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
+    ListSink log_{nullptr};
+};
+
+// The one main window, for the life of the application.
+extern TMORLA_MAIN* MORLA_MAIN;
+
+// Processes every waiting message of the thread, then returns. A request to
+// quit met here is remembered for the message loop (QuitRequested).
+void ProcessMessages();
+bool QuitRequested();
+
+// The text of the exception box: the message with a full stop added when its
+// last character's code is above that of '.'.
+std::wstring ExceptionBoxText(std::wstring message);
+// Shows the exception box owned by the main window, if there is one.
+void ShowExceptionBox(const std::wstring& message);
+
+// Runs the message loop until the application is asked to quit.
+int RunMessageLoop();
