@@ -1,6 +1,5 @@
 #include "convert_job.h"
 
-#include "command_walk.h"
 #include "file_io.h"
 #include "messages.h"
 #include "text.h"
@@ -54,9 +53,7 @@ ImageOutcome ConvertImage(S98Image& image, VolumeSettings& settings, LogSink& lo
     }
 
     AlgorithmTable algorithms;
-    outcome.error = CommandWalk<WalkMode::Checking>(image, layout, [&](const S98Command& command) {
-        AnalyseCommand(command, algorithms, outcome.peaks);
-    });
+    outcome.error = AnalysisWalk(image, layout, algorithms, outcome.peaks);
     if (!outcome.error.empty()) {
         return outcome;
     }
@@ -71,7 +68,7 @@ ImageOutcome ConvertImage(S98Image& image, VolumeSettings& settings, LogSink& lo
     // The rewrite continues from the algorithms the analysis left.
     const RewriteAmounts amounts{settings.fmDown, settings.ssgDown, settings.rhythmDown,
                                  settings.showDetail};
-    CommandWalk<WalkMode::Trusting>(image, layout, RewriteCommand(image, algorithms, amounts, log));
+    RewriteWalk(image, layout, algorithms, amounts, log);
     outcome.rewritten = true;
     return outcome;
 }

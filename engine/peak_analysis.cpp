@@ -1,5 +1,6 @@
 #include "peak_analysis.h"
 
+#include "command_walk.h"
 #include "text.h"
 
 namespace morla {
@@ -39,6 +40,18 @@ void AnalyseCommand(const S98Command& command, AlgorithmTable& algorithms, PeakL
         case RegisterClass::None:
             break;
     }
+}
+
+std::u16string AnalysisWalk(const S98Image& image, const S98Layout& layout,
+                            AlgorithmTable& algorithms, PeakLevels& peaks) {
+    // Measured into a local: its address never escapes the loop, so the
+    // compiler can keep the peaks in registers.
+    PeakLevels measured = peaks;
+    std::u16string error = CommandWalk<WalkMode::Checking>(
+        image, layout,
+        [&](const S98Command& command) { AnalyseCommand(command, algorithms, measured); });
+    peaks = measured;
+    return error;
 }
 
 std::u16string FormatPeakLine(const PeakLevels& peaks) {

@@ -21,6 +21,12 @@ struct PeakLevels {
 // collects the peaks. Reads nothing but the command.
 void AnalyseCommand(const S98Command& command, AlgorithmTable& algorithms, PeakLevels& peaks);
 
+// The analysis pass: the checking walk with AnalyseCommand as its visitor.
+// Returns the empty text or the stream's fault message. Compiled beside
+// AnalyseCommand, so that the step inlines into the walk's loop.
+std::u16string AnalysisWalk(const S98Image& image, const S98Layout& layout,
+                            AlgorithmTable& algorithms, PeakLevels& peaks);
+
 // "PEAK:" followed by the FM, SSG and rhythm parts of what was measured.
 std::u16string FormatPeakLine(const PeakLevels& peaks);
 

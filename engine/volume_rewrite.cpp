@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "command_walk.h"
 #include "text.h"
 
 namespace morla {
@@ -95,6 +96,11 @@ void RewriteCommand::ReportDetail(bool peakOver) {
         line_ += u" [PEAK OVER]";
     }
     log_.Append(line_);
+}
+
+void RewriteWalk(S98Image& image, const S98Layout& layout, AlgorithmTable& algorithms,
+                 const RewriteAmounts& amounts, LogSink& log) {
+    CommandWalk<WalkMode::Trusting>(image, layout, RewriteCommand(image, algorithms, amounts, log));
 }
 
 }  // namespace morla

@@ -47,4 +47,9 @@ class RewriteCommand {
     std::u16string line_;
 };
 
+// The rewrite pass: the trusting walk with RewriteCommand as its visitor,
+// compiled beside it so that the step inlines into the walk's loop.
+void RewriteWalk(S98Image& image, const S98Layout& layout, AlgorithmTable& algorithms,
+                 const RewriteAmounts& amounts, LogSink& log);
+
 }  // namespace morla

@@ -1,0 +1,107 @@
+#include "song_stream.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace morla::bench {
+namespace {
+
+constexpr std::size_t kDataOffset = 0x80;
+
+// A small fixed-sequence generator, so every run measures the same bytes.
+class Dice {
+  public:
+    std::uint32_t Next() {
+        state_ = state_ * 1664525u + 1013904223u;
+        return state_ >> 8;
+    }
+    std::uint32_t Below(std::uint32_t n) { return Next() % n; }
+
+  private:
+    std::uint32_t state_ = 20110226u;
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> MakeSongImage(std::size_t streamBytes) {
+    std::vector<std::uint8_t> image(kDataOffset, 0);
+    image[0] = 'S', image[1] = '9', image[2] = '8', image[3] = '3';
+    image[0x14] = kDataOffset;
+    image[0x1C] = 1;     // one device
+    image[0x20] = 4;     // YM2608 (OPNA)
+    image[0x24] = 0x00;  // clock and panning left as zero
+    image.reserve(kDataOffset + streamBytes + 4);
+
+    Dice dice;
+    const auto write = [&](int port, int reg, int data) {
+        image.push_back(static_cast<std::uint8_t>(port));
+        image.push_back(static_cast<std::uint8_t>(reg));
+        image.push_back(static_cast<std::uint8_t>(data));
+    };
+    while (image.size() < kDataOffset + streamBytes) {
+        // one row of the song: a few channels change, then time passes
+        const int notes = 1 + static_cast<int>(dice.Below(4));
+        for (int n = 0; n < notes; ++n) {
+            const int port = static_cast<int>(dice.Below(2));
+            const int channel = static_cast<int>(dice.Below(3));
+            if (dice.Below(16) == 0) {
+                write(port, 0xB0 + channel,
+                      static_cast<int>(dice.Below(64)));  // feedback/algorithm
+            }
+            write(0, 0x28, port * 4 + channel);  // key off
+            for (int slot = 0; slot < 4; ++slot) {
+                write(port, 0x40 + slot * 4 + channel, static_cast<int>(dice.Below(128)));  // TL
+            }
+            write(port, 0xA4 + channel, static_cast<int>(dice.Below(64)));   // block/f-number
+            write(port, 0xA0 + channel, static_cast<int>(dice.Below(256)));  // f-number
+            write(0, 0x28, 0xF0 | (port * 4 + channel));                     // key on
+        }
+        if (dice.Below(3) == 0) {
+            write(0, 0x08 + static_cast<int>(dice.Below(3)), static_cast<int>(dice.Below(16)));
+        }
+        if (dice.Below(8) == 0) {
+            write(0, 0x11, static_cast<int>(dice.Below(64)));  // rhythm total level
+            write(0, 0x10, 1 << dice.Below(6));                // rhythm key on
+        }
+        if (dice.Below(4) == 0) {
+            image.push_back(0xFE);  // many ticks
+            image.push_back(static_cast<std::uint8_t>(0x80 | dice.Below(128)));
+            image.push_back(static_cast<std::uint8_t>(dice.Below(4)));
+        } else {
+            image.push_back(0xFF);
+        }
+    }
+    image.push_back(0xFD);
+    return image;
+}
+
+std::vector<std::uint8_t> RepeatSampleStream(const char* path, std::size_t streamBytes) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+    if (file.size() < 0x20) {
+        return {};
+    }
+    const auto read32 = [&](std::size_t at) {
+        return static_cast<std::size_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 |
+                                        static_cast<std::uint32_t>(file[at + 3]) << 24);
+    };
+    const std::size_t data = read32(0x14);
+    const std::size_t tag = read32(0x10);
+    std::size_t end = tag > data && tag <= file.size() ? tag : file.size();
+    while (end > data && file[end - 1] != 0xFD) {
+        --end;  // the stream up to and without its end command
+    }
+    if (data >= file.size() || end <= data + 1) {
+        return {};
+    }
+    std::vector<std::uint8_t> image(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(data));
+    image[0x10] = image[0x11] = image[0x12] = image[0x13] = 0;  // no tag
+    while (image.size() < data + streamBytes) {
+        image.insert(image.end(), file.begin() + static_cast<std::ptrdiff_t>(data),
+                     file.begin() + static_cast<std::ptrdiff_t>(end - 1));
+    }
+    image.push_back(0xFD);
+    return image;
+}
+
+}  // namespace morla::bench

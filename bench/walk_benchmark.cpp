@@ -1,0 +1,104 @@
+// Each walk over a 64 MiB song-like command stream, in bytes of stream per
+// second.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+
+#include "convert_job.h"
+#include "peak_analysis.h"
+#include "song_stream.h"
+#include "volume_rewrite.h"
+
+namespace {
+
+constexpr std::size_t kStreamBytes = 64u << 20;
+
+class DiscardSink : public morla::LogSink {
+  public:
+    void Append(std::u16string_view) override {}
+};
+
+const std::vector<std::uint8_t>& Song() {
+    static const std::vector<std::uint8_t> song = morla::bench::MakeSongImage(kStreamBytes);
+    return song;
+}
+
+// A real song's stream repeated to 64 MiB, when the shared sample files are
+// there (empty otherwise).
+const std::vector<std::uint8_t>& RealSong() {
+    static const std::vector<std::uint8_t> song =
+        morla::bench::RepeatSampleStream(MORLA_SAMPLES_DIR "/Lotus.s98", kStreamBytes);
+    return song;
+}
+
+using Source = const std::vector<std::uint8_t>& (*)();
+
+void CheckingWalk(benchmark::State& state, Source source) {
+    if (source().empty()) {
+        state.SkipWithError("sample file not found");
+        return;
+    }
+    const morla::S98Image image = morla::S98Image::FromBytes(source().data(), source().size());
+    morla::S98Layout layout;
+    morla::ReadHeader(image, layout);
+    for (auto _ : state) {
+        morla::AlgorithmTable algorithms;
+        morla::PeakLevels peaks;
+        auto error = morla::AnalysisWalk(image, layout, algorithms, peaks);
+        benchmark::DoNotOptimize(error);
+        benchmark::DoNotOptimize(peaks);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.size()));
+}
+
+void TrustingWalk(benchmark::State& state, Source source) {
+    if (source().empty()) {
+        state.SkipWithError("sample file not found");
+        return;
+    }
+    morla::S98Image image = morla::S98Image::FromBytes(source().data(), source().size());
+    morla::S98Layout layout;
+    morla::ReadHeader(image, layout);
+    DiscardSink log;
+    const morla::RewriteAmounts amounts{3, 1, 2, false};
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(image.data(), source().data(), image.size());
+        morla::AlgorithmTable algorithms;
+        state.ResumeTiming();
+        morla::RewriteWalk(image, layout, algorithms, amounts, log);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.size()));
+}
+
+// Both walks and everything between them, as a job does in memory.
+void WholeImage(benchmark::State& state, Source source) {
+    if (source().empty()) {
+        state.SkipWithError("sample file not found");
+        return;
+    }
+    morla::S98Image image = morla::S98Image::FromBytes(source().data(), source().size());
+    DiscardSink log;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(image.data(), source().data(), image.size());
+        state.ResumeTiming();
+        morla::VolumeSettings settings;
+        settings.fmDownGiven = settings.ssgDownGiven = settings.rhythmDownGiven = true;
+        settings.fmDown = 3, settings.ssgDown = 1, settings.rhythmDown = 2;
+        auto outcome = morla::ConvertImage(image, settings, log);
+        benchmark::DoNotOptimize(outcome);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.size()));
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(CheckingWalk, song, Song)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(TrustingWalk, song, Song)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(WholeImage, song, Song)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(CheckingWalk, lotus, RealSong)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(TrustingWalk, lotus, RealSong)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(WholeImage, lotus, RealSong)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_MAIN();

@@ -1,0 +1,182 @@
+// Arbitrary bytes and settings through the convert job, in memory and now and
+// then through real files. Aborts when an invariant breaks:
+//   - the image keeps its length, and a failed or peak-only job changes nothing;
+//   - only data bytes of register writes of OPN/OPN2/OPNA devices in level
+//     registers can differ;
+//   - the checking and trusting walks visit the same commands;
+//   - a job on a file writes exactly the in-memory result, and a failed job
+//     leaves no file behind.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "chip_model.h"
+#include "command_walk.h"
+#include "convert_job.h"
+#include "text.h"
+
+namespace {
+
+#define CHECK(condition)                                                             \
+    do {                                                                             \
+        if (!(condition)) {                                                          \
+            std::fprintf(stderr, "invariant broken: %s (line %d)\n", #condition, __LINE__); \
+            std::abort();                                                            \
+        }                                                                            \
+    } while (0)
+
+class CountingSink : public morla::LogSink {
+public:
+    void Append(std::u16string_view line) override { characters += line.size() + 1; }
+    std::size_t characters = 0;
+};
+
+struct Visit {
+    std::size_t offset;
+    std::int32_t deviceType;
+    std::uint8_t port, reg;
+    bool operator==(const Visit&) const = default;
+};
+
+template <morla::WalkMode Mode>
+std::u16string Walk(const morla::S98Image& image, const morla::S98Layout& layout,
+                    std::vector<Visit>& visits) {
+    return morla::CommandWalk<Mode>(image, layout, [&](const morla::S98Command& command) {
+        visits.push_back({command.offset, command.deviceType, command.port, command.reg});
+    });
+}
+
+bool IsLevelWrite(const Visit& visit) {
+    if (!morla::IsRewrittenDevice(visit.deviceType)) {
+        return false;
+    }
+    switch (morla::kRegisterClasses[visit.reg]) {
+        case morla::RegisterClass::TotalLevel:
+            return true;
+        case morla::RegisterClass::SsgVolume:
+        case morla::RegisterClass::RhythmTotalLevel:
+            return visit.port == 0;
+        default:
+            return false;
+    }
+}
+
+morla::VolumeSettings SettingsFrom(FuzzedDataProvider& input) {
+    morla::VolumeSettings settings;
+    const auto amount = [&] {
+        // mostly small values, now and then anything at all
+        return input.ConsumeBool() ? input.ConsumeIntegral<std::int32_t>()
+                                   : input.ConsumeIntegralInRange<std::int32_t>(-140, 140);
+    };
+    settings.fmDownGiven = input.ConsumeBool();
+    settings.fmDown = amount();
+    settings.ssgDownGiven = input.ConsumeBool();
+    settings.ssgDown = amount();
+    settings.rhythmDownGiven = input.ConsumeBool();
+    settings.rhythmDown = amount();
+    settings.fmTargetGiven = input.ConsumeBool();
+    settings.fmTarget = input.ConsumeIntegralInRange<std::int32_t>(-1, 128);
+    settings.ssgTargetGiven = input.ConsumeBool();
+    settings.ssgTarget = input.ConsumeIntegralInRange<std::int32_t>(-1, 16);
+    settings.rhythmTargetGiven = input.ConsumeBool();
+    settings.rhythmTarget = input.ConsumeIntegralInRange<std::int32_t>(-1, 64);
+    settings.showDetail = input.ConsumeBool();
+    settings.peakOnly = input.ConsumeBool();
+    settings.useSecondPeak = input.ConsumeBool();
+    return settings;
+}
+
+// The same job through the file layer, in a folder of this process.
+void CheckThroughFiles(const std::vector<std::uint8_t>& bytes,
+                       const morla::VolumeSettings& settings, const std::u16string& memoryError,
+                       const morla::S98Image* rewritten) {
+    static const std::filesystem::path folder = [] {
+        auto path = std::filesystem::temp_directory_path() /
+                    ("morla-fuzz-" + std::to_string(static_cast<long>(::getpid())));
+        std::filesystem::create_directories(path);
+        return path;
+    }();
+    const auto input = folder / "in.s98";
+    const auto output = folder / "in_new.s98";
+    std::filesystem::remove(output);
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+
+    CountingSink log;
+    const std::u16string error =
+        morla::ConvertJob(morla::FromUtf8(input.string()), settings, log);
+    const bool validSettings = morla::ValidateSettings(settings).empty();
+    CHECK(!validSettings || error == memoryError);
+    if (!error.empty() || rewritten == nullptr) {
+        CHECK(!std::filesystem::exists(output));
+    } else {
+        std::ifstream in(output, std::ios::binary);
+        const std::vector<std::uint8_t> written((std::istreambuf_iterator<char>(in)), {});
+        CHECK(written.size() == rewritten->size());
+        CHECK(std::memcmp(written.data(), rewritten->data(), written.size()) == 0);
+    }
+    CHECK(std::distance(std::filesystem::directory_iterator(folder),
+                        std::filesystem::directory_iterator()) == (error.empty() && rewritten ? 2 : 1));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    morla::VolumeSettings settings = SettingsFrom(input);
+    const bool throughFiles = input.ConsumeIntegralInRange<int>(0, 63) == 0;
+    const std::vector<std::uint8_t> bytes = input.ConsumeRemainingBytes<std::uint8_t>();
+    const morla::S98Image original = morla::S98Image::FromBytes(bytes.data(), bytes.size());
+
+    // The walks on their own.
+    morla::S98Layout layout;
+    std::u16string walkError = morla::ReadHeader(original, layout);
+    std::vector<Visit> checked, trusted;
+    if (walkError.empty()) {
+        walkError = Walk<morla::WalkMode::Checking>(original, layout, checked);
+        if (walkError.empty()) {
+            Walk<morla::WalkMode::Trusting>(original, layout, trusted);
+            CHECK(trusted == checked);
+        }
+    }
+
+    // The job in memory.
+    morla::S98Image image = morla::S98Image::FromBytes(bytes.data(), bytes.size());
+    morla::VolumeSettings jobSettings = settings;
+    CountingSink log;
+    const morla::ImageOutcome outcome = morla::ConvertImage(image, jobSettings, log);
+    CHECK(outcome.error == walkError);
+    CHECK(image.size() == original.size());
+    if (!outcome.rewritten) {
+        CHECK(std::memcmp(image.data(), original.data(), image.size()) == 0);
+    } else {
+        CHECK(!settings.peakOnly);
+        std::vector<bool> mayChange(image.size(), false);
+        for (const Visit& visit : checked) {
+            if (IsLevelWrite(visit)) {
+                mayChange[visit.offset + 2] = true;
+            }
+        }
+        for (std::size_t i = 0; i < image.size(); ++i) {
+            CHECK(image.data()[i] == original.data()[i] || mayChange[i]);
+        }
+        std::vector<Visit> afterRewrite;
+        Walk<morla::WalkMode::Trusting>(image, layout, afterRewrite);
+        CHECK(afterRewrite == checked);
+    }
+
+    if (throughFiles) {
+        CheckThroughFiles(bytes, settings, outcome.error, outcome.rewritten ? &image : nullptr);
+    }
+    return 0;
+}
