@@ -13,6 +13,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,6 +154,23 @@ class Descriptor {
     int fd_;
 };
 
+// Asks for the buffer in huge pages where the system offers them: filling a
+// large image then takes a few page faults instead of one per 4 KiB page,
+// which on some machines costs more than the whole job.
+void PreferHugePages(S98Image& image) {
+#if defined(MADV_HUGEPAGE)
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(image.data());
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t last = (begin + image.size()) / page * page;
+    if (last > first) {
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+#else
+    (void)image;
+#endif
+}
+
 ReadStatus ReadFileInto(const std::u16string& path, S98Image& image) {
     Descriptor file(::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.valid()) {
@@ -168,6 +186,7 @@ ReadStatus ReadFileInto(const std::u16string& path, S98Image& image) {
     if (!image.Allocate(static_cast<std::size_t>(status.st_size))) {
         return ReadStatus::AllocationError;
     }
+    PreferHugePages(image);
     std::size_t done = 0;
     while (done < image.size()) {
         const ssize_t got = ::read(file.get(), image.data() + done, image.size() - done);

@@ -17,7 +17,11 @@ ensure_packages() {
 }
 
 # The native build: engine, command line, tests.
-NATIVE_PACKAGES=(cmake make g++ libgtest-dev)
+NATIVE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev)
 # The Windows build, cross-compiled, and Wine on a virtual display to run it.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64
                   xvfb xauth)
+# The sanitizer build and the fuzz target (clang's libFuzzer).
+SANITIZE_PACKAGES=(clang libclang-rt-14-dev)
+# The benchmarks.
+BENCH_PACKAGES=(libbenchmark-dev time)
