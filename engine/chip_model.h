@@ -98,6 +98,13 @@ inline bool IsCarrierWrite(const AlgorithmTable& algorithms, int channel, int de
     return (kCarrierMaskTable[algorithms.Get(channel, device)] >> slot) & 1;
 }
 
+// `condition ? ifTrue : ifFalse` by arithmetic, where a branch would follow
+// data that no predictor can guess (which slots of a channel are carriers
+// changes with every algorithm the stream sets).
+inline constexpr std::int32_t Select(bool condition, std::int32_t ifTrue, std::int32_t ifFalse) {
+    return ifFalse + ((ifTrue - ifFalse) & -static_cast<std::int32_t>(condition));
+}
+
 // Device types whose level writes the analysis pass counts.
 inline constexpr bool IsAnalysedDevice(std::int32_t type) {
     return type == kDeviceYM2149 || type == kDeviceYM2203 || type == kDeviceYM2612 ||

@@ -16,11 +16,22 @@ void RewriteCommand::operator()(const S98Command& command) {
                             command.data);
             break;
         case RegisterClass::TotalLevel: {
+            // Carrier or not is judged without a branch, and a write that is
+            // not a carrier stores its own byte back. TL is an attenuation:
+            // below 0 is louder than the chip goes. 64-bit, so that no amount
+            // can overflow.
             const int channel = TotalLevelChannel(command.port, command.reg);
             const int slot = TotalLevelSlot(command.reg);
-            if (IsCarrierWrite(algorithms_, channel, command.deviceIndex, slot)) {
-                RewriteTotalLevel(command, channel, slot);
+            const bool carrier = IsCarrierWrite(algorithms_, channel, command.deviceIndex, slot);
+            const std::int64_t moved = command.data + std::int64_t{amounts_.fmDown};
+            const bool peakOver = carrier & (moved < 0);
+            const std::int32_t newValue =
+                Select(carrier, static_cast<std::int32_t>(std::clamp<std::int64_t>(moved, 0, 127)),
+                       command.data);
+            if (peakOver | (carrier & fmDetail_)) [[unlikely]] {
+                ReportTotalLevel(command, channel, slot, newValue, peakOver);
             }
+            bytes_[command.offset + 2] = static_cast<std::uint8_t>(newValue);
             break;
         }
         case RegisterClass::SsgVolume:
@@ -39,18 +50,18 @@ void RewriteCommand::operator()(const S98Command& command) {
     }
 }
 
-// TL is an attenuation: below 0 is louder than the chip can go.
-void RewriteCommand::RewriteTotalLevel(const S98Command& command, int channel, int slot) {
-    bool peakOver = false;
-    const int newValue = ClampLevel(command, command.data + std::int64_t{amounts_.fmDown}, 127,
-                                    LoudEnd::Low, "%08x: PEAK OVER!       TL=%3d -> %3d", peakOver);
-    if (amounts_.showDetail && amounts_.fmDown != 0) {
+void RewriteCommand::ReportTotalLevel(const S98Command& command, int channel, int slot,
+                                      int newValue, bool peakOver) {
+    if (peakOver) {
+        log_.Append(FormatLine(line_, "%08x: PEAK OVER!       TL=%3d -> %3d",
+                               static_cast<unsigned>(command.offset), command.data, 0));
+    }
+    if (fmDetail_) {
         FormatLine(line_, "%08x FM#%d SL=%d AL=%d TL=%3d -> %3d",
                    static_cast<unsigned>(command.offset), channel + 1, slot,
                    algorithms_.Get(channel, command.deviceIndex), command.data, newValue);
         ReportDetail(peakOver);
     }
-    bytes_[command.offset + 2] = static_cast<std::uint8_t>(newValue);
 }
 
 void RewriteCommand::RewriteSsgVolume(const S98Command& command) {

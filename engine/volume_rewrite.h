@@ -24,12 +24,18 @@ class RewriteCommand {
   public:
     RewriteCommand(S98Image& image, AlgorithmTable& algorithms, const RewriteAmounts& amounts,
                    LogSink& log)
-        : bytes_(image.data()), algorithms_(algorithms), amounts_(amounts), log_(log) {}
+        : bytes_(image.data()),
+          algorithms_(algorithms),
+          amounts_(amounts),
+          fmDetail_(amounts.showDetail && amounts.fmDown != 0),
+          log_(log) {}
 
     void operator()(const S98Command& command);
 
   private:
-    void RewriteTotalLevel(const S98Command& command, int channel, int slot);
+    // The "PEAK OVER!" line and the detail line of a carrier TL write.
+    void ReportTotalLevel(const S98Command& command, int channel, int slot, int newValue,
+                          bool peakOver);
     void RewriteSsgVolume(const S98Command& command);
     void RewriteRhythmLevel(const S98Command& command);
     // Which end of a register's range is the loud one.
@@ -43,6 +49,7 @@ class RewriteCommand {
     std::uint8_t* bytes_;
     AlgorithmTable& algorithms_;
     const RewriteAmounts amounts_;
+    const bool fmDetail_;  // whether carrier TL writes get detail lines
     LogSink& log_;
     std::u16string line_;
 };

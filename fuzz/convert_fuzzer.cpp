@@ -4,9 +4,10 @@
 //   - only data bytes of register writes of OPN/OPN2/OPNA devices in level
 //     registers can differ;
 //   - the checking and trusting walks visit the same commands;
-//   - a job on a file writes exactly the in-memory result, and a failed job
-//     leaves no file behind.
+//   - a job on a file leaves the input as it was, writes exactly the in-memory
+//     result, and leaves no file behind when it fails.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +18,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "chip_model.h"
 #include "command_walk.h"
 #include "convert_job.h"
@@ -26,16 +25,16 @@
 
 namespace {
 
-#define CHECK(condition)                                                             \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
+#define CHECK(condition)                                                                    \
+    do {                                                                                    \
+        if (!(condition)) {                                                                 \
             std::fprintf(stderr, "invariant broken: %s (line %d)\n", #condition, __LINE__); \
-            std::abort();                                                            \
-        }                                                                            \
+            std::abort();                                                                   \
+        }                                                                                   \
     } while (0)
 
 class CountingSink : public morla::LogSink {
-public:
+  public:
     void Append(std::u16string_view line) override { characters += line.size() + 1; }
     std::size_t characters = 0;
 };
@@ -113,8 +112,10 @@ void CheckThroughFiles(const std::vector<std::uint8_t>& bytes,
                static_cast<std::streamsize>(bytes.size()));
 
     CountingSink log;
-    const std::u16string error =
-        morla::ConvertJob(morla::FromUtf8(input.string()), settings, log);
+    const std::u16string error = morla::ConvertJob(morla::FromUtf8(input.string()), settings, log);
+    std::ifstream reread(input, std::ios::binary);
+    const std::vector<std::uint8_t> after((std::istreambuf_iterator<char>(reread)), {});
+    CHECK(after == bytes);  // the input is only ever read
     const bool validSettings = morla::ValidateSettings(settings).empty();
     CHECK(!validSettings || error == memoryError);
     if (!error.empty() || rewritten == nullptr) {
@@ -126,7 +127,8 @@ void CheckThroughFiles(const std::vector<std::uint8_t>& bytes,
         CHECK(std::memcmp(written.data(), rewritten->data(), written.size()) == 0);
     }
     CHECK(std::distance(std::filesystem::directory_iterator(folder),
-                        std::filesystem::directory_iterator()) == (error.empty() && rewritten ? 2 : 1));
+                        std::filesystem::directory_iterator()) ==
+          (error.empty() && rewritten ? 2 : 1));
 }
 
 }  // namespace

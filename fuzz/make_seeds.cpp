@@ -20,8 +20,15 @@ int main(int argc, char** argv) {
 
     std::vector<Bytes> images;
     // one OPNA, every level register class, an algorithm change and waits
-    S98Builder opna = Stream({}, {{0xB0, 4}, {0x48, 20}, {0x4C, 0}, {0xB2, 7, 1}, {0x42, 9, 1},
-                                  {0x08, 12}, {0x09, 0x10}, {0x11, 40}, {0x11, 50, 1}});
+    S98Builder opna = Stream({}, {{0xB0, 4},
+                                  {0x48, 20},
+                                  {0x4C, 0},
+                                  {0xB2, 7, 1},
+                                  {0x42, 9, 1},
+                                  {0x08, 12},
+                                  {0x09, 0x10},
+                                  {0x11, 40},
+                                  {0x11, 50, 1}});
     opna.Raw({0xFF, 0xFE, 0x81, 0x01});
     opna.End();
     images.push_back(opna.bytes());
