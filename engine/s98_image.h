@@ -42,7 +42,6 @@ inline constexpr std::uint8_t kCommandWait1 = 0xFF;
 
 // S98 device type numbers.
 enum DeviceType : std::int32_t {
-    kDeviceNone = 0,
     kDeviceYM2149 = 1,   // PSG
     kDeviceYM2203 = 2,   // OPN
     kDeviceYM2612 = 3,   // OPN2

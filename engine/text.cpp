@@ -49,12 +49,6 @@ std::u16string FormatText(const char* format, ...) {
     return out;
 }
 
-void AppendAscii(std::u16string& out, std::string_view ascii) {
-    for (char c : ascii) {
-        out.push_back(static_cast<unsigned char>(c));
-    }
-}
-
 std::u16string FromUtf8(std::string_view utf8) {
     std::u16string out;
     out.reserve(utf8.size());

@@ -25,9 +25,6 @@ std::u16string& FormatLine(std::u16string& out, const char* format, ...) MORLA_P
 // Same, returning a fresh text.
 std::u16string FormatText(const char* format, ...) MORLA_PRINTF(1, 2);
 
-// Appends ASCII text to UTF-16 text.
-void AppendAscii(std::u16string& out, std::string_view ascii);
-
 // UTF-8 <-> UTF-16. Bytes that are not valid UTF-8 become the lone surrogates
 // U+DC80-U+DCFF and turn back into the same bytes, so a POSIX file name that is
 // not valid UTF-8 survives the round trip through the engine unchanged.

@@ -340,10 +340,6 @@ void ProcessMessages() {
     }
 }
 
-bool QuitRequested() {
-    return quitRequested;
-}
-
 int RunMessageLoop() {
     MSG message;
     while (!quitRequested && GetMessageW(&message, nullptr, 0, 0) > 0) {

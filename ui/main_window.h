@@ -98,9 +98,8 @@ class TMORLA_MAIN {
 extern TMORLA_MAIN* MORLA_MAIN;
 
 // Processes every waiting message of the thread, then returns. A request to
-// quit met here is remembered for the message loop (QuitRequested).
+// quit met here is remembered, and ends the message loop afterwards.
 void ProcessMessages();
-bool QuitRequested();
 
 // The text of the exception box: the message with a full stop added when its
 // last character's code is above that of '.'.
