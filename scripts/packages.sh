@@ -12,15 +12,14 @@ ensure_packages() {
     local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
 }
 
 # The native build: engine, command line, tests.
 NATIVE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev)
 # The Windows build, cross-compiled, and Wine on a virtual display to run it.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64
-                  xvfb xauth)
+WINDOWS_PACKAGES=(gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+                  googletest wine wine64 xvfb xauth)
 # The sanitizer build and the fuzz target (clang's libFuzzer).
 SANITIZE_PACKAGES=(clang libclang-rt-14-dev)
 # The benchmarks.
