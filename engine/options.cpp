@@ -14,40 +14,30 @@ const OptionDescription* FindOption(char letter) {
 }
 
 void TickOption(VolumeSettings& settings, Option option, std::u16string_view fieldText) {
-    switch (option) {
-        case Option::Detail:
-            settings.showDetail = true;
-            break;
-        case Option::PeakOnly:
-            settings.peakOnly = true;
-            break;
-        case Option::SecondPeak:
-            settings.useSecondPeak = true;
-            break;
-        case Option::FmDown:
-            settings.fmDownGiven = true;
-            settings.fmDown = ParseNumberField(fieldText);
-            break;
-        case Option::SsgDown:
-            settings.ssgDownGiven = true;
-            settings.ssgDown = ParseNumberField(fieldText);
-            break;
-        case Option::RhythmDown:
-            settings.rhythmDownGiven = true;
-            settings.rhythmDown = ParseNumberField(fieldText);
-            break;
-        case Option::FmTarget:
-            settings.fmTargetGiven = true;
-            settings.fmTarget = ParseNumberField(fieldText);
-            break;
-        case Option::SsgTarget:
-            settings.ssgTargetGiven = true;
-            settings.ssgTarget = ParseNumberField(fieldText);
-            break;
-        case Option::RhythmTarget:
-            settings.rhythmTargetGiven = true;
-            settings.rhythmTarget = ParseNumberField(fieldText);
-            break;
+    // What each box sets: its flag, and for options with a field, the value.
+    struct Target {
+        Option option;
+        bool VolumeSettings::*flag;
+        std::int32_t VolumeSettings::*value;
+    };
+    static constexpr Target kTargets[] = {
+        {Option::Detail, &VolumeSettings::showDetail, nullptr},
+        {Option::PeakOnly, &VolumeSettings::peakOnly, nullptr},
+        {Option::SecondPeak, &VolumeSettings::useSecondPeak, nullptr},
+        {Option::FmDown, &VolumeSettings::fmDownGiven, &VolumeSettings::fmDown},
+        {Option::SsgDown, &VolumeSettings::ssgDownGiven, &VolumeSettings::ssgDown},
+        {Option::RhythmDown, &VolumeSettings::rhythmDownGiven, &VolumeSettings::rhythmDown},
+        {Option::FmTarget, &VolumeSettings::fmTargetGiven, &VolumeSettings::fmTarget},
+        {Option::SsgTarget, &VolumeSettings::ssgTargetGiven, &VolumeSettings::ssgTarget},
+        {Option::RhythmTarget, &VolumeSettings::rhythmTargetGiven, &VolumeSettings::rhythmTarget},
+    };
+    for (const Target& target : kTargets) {
+        if (target.option == option) {
+            settings.*target.flag = true;
+            if (target.value != nullptr) {
+                settings.*target.value = ParseNumberField(fieldText);
+            }
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "text.h"
 
 namespace morla {
+
 void RewriteCommand::operator()(const S98Command& command) {
     if (!IsRewrittenDevice(command.deviceType)) {
         return;
@@ -66,9 +67,8 @@ void RewriteCommand::ReportTotalLevel(const S98Command& command, int channel, in
 
 void RewriteCommand::RewriteSsgVolume(const S98Command& command) {
     bool peakOver = false;
-    const int newValue =
-        ClampLevel(command, command.data - std::int64_t{amounts_.ssgDown}, 15, LoudEnd::High,
-                   "%08x: PEAK OVER!       SSG=%2d -> %2d", peakOver);
+    const int newValue = ClampLevel(command, command.data - std::int64_t{amounts_.ssgDown}, 15,
+                                    "%08x: PEAK OVER!       SSG=%2d -> %2d", peakOver);
     if (amounts_.showDetail && amounts_.ssgDown != 0) {
         FormatLine(line_, "%08x SSG#%d VOL=%2d -> %2d", static_cast<unsigned>(command.offset),
                    SsgChannel(command.reg), command.data, newValue);
@@ -79,9 +79,8 @@ void RewriteCommand::RewriteSsgVolume(const S98Command& command) {
 
 void RewriteCommand::RewriteRhythmLevel(const S98Command& command) {
     bool peakOver = false;
-    const int newValue =
-        ClampLevel(command, command.data - std::int64_t{amounts_.rhythmDown}, 63, LoudEnd::High,
-                   "%08x: PEAK OVER!       RHYTHM TL=%2d -> %2d", peakOver);
+    const int newValue = ClampLevel(command, command.data - std::int64_t{amounts_.rhythmDown}, 63,
+                                    "%08x: PEAK OVER!       RHYTHM TL=%2d -> %2d", peakOver);
     if (amounts_.showDetail && amounts_.rhythmDown != 0) {
         FormatLine(line_, "%08x RHYTHM TL=%2d -> %2d", static_cast<unsigned>(command.offset),
                    command.data, newValue);
@@ -91,13 +90,12 @@ void RewriteCommand::RewriteRhythmLevel(const S98Command& command) {
 }
 
 int RewriteCommand::ClampLevel(const S98Command& command, std::int64_t moved, int maximum,
-                               LoudEnd loudEnd, const char* peakOverFormat, bool& peakOver) {
+                               const char* peakOverFormat, bool& peakOver) {
     // 64-bit: an amount near either end of the 32-bit range cannot overflow
-    const int loudest = loudEnd == LoudEnd::Low ? 0 : maximum;
-    peakOver = loudEnd == LoudEnd::Low ? moved < 0 : moved > maximum;
+    peakOver = moved > maximum;
     if (peakOver) {
         log_.Append(FormatLine(line_, peakOverFormat, static_cast<unsigned>(command.offset),
-                               command.data, loudest));
+                               command.data, maximum));
     }
     return static_cast<int>(std::clamp<std::int64_t>(moved, 0, maximum));
 }

@@ -38,11 +38,9 @@ class RewriteCommand {
                           bool peakOver);
     void RewriteSsgVolume(const S98Command& command);
     void RewriteRhythmLevel(const S98Command& command);
-    // Which end of a register's range is the loud one.
-    enum class LoudEnd { Low, High };
-    // Clamps into 0..maximum; past the loud end sets `peakOver` and reports
-    // the "PEAK OVER!" line at once.
-    int ClampLevel(const S98Command& command, std::int64_t moved, int maximum, LoudEnd loudEnd,
+    // Clamps a level where larger is louder into 0..maximum; above it sets
+    // `peakOver` and reports the "PEAK OVER!" line at once.
+    int ClampLevel(const S98Command& command, std::int64_t moved, int maximum,
                    const char* peakOverFormat, bool& peakOver);
     void ReportDetail(bool peakOver);
 
