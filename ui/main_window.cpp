@@ -6,6 +6,7 @@
 #include <array>
 #include <exception>
 #include <stdexcept>
+#include <string>
 
 #include "options.h"
 #include "text.h"
@@ -96,6 +97,13 @@ class DropHandle {
     HDROP drop_;
 };
 
+// A failed system call as an exception: what failed and the system's error
+// code, so that a window that cannot be made says why.
+std::runtime_error SystemFailure(const char* what) {
+    const DWORD error = GetLastError();
+    return std::runtime_error(std::string(what) + " (system error " + std::to_string(error) + ")");
+}
+
 void RegisterClasses(HINSTANCE instance, WNDPROC windowProc) {
     static bool registered = false;
     if (registered) {
@@ -110,7 +118,7 @@ void RegisterClasses(HINSTANCE instance, WNDPROC windowProc) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
     if (!RegisterClassExW(&windowClass)) {
-        throw std::runtime_error("the main window class could not be registered");
+        throw SystemFailure("the main window class could not be registered");
     }
     // A borderless container for the option controls.
     WNDCLASSEXW panelClass{};
@@ -121,7 +129,7 @@ void RegisterClasses(HINSTANCE instance, WNDPROC windowProc) {
     panelClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     panelClass.lpszClassName = kPanelClass;
     if (!RegisterClassExW(&panelClass)) {
-        throw std::runtime_error("the panel class could not be registered");
+        throw SystemFailure("the panel class could not be registered");
     }
     registered = true;
 }
@@ -142,7 +150,7 @@ TMORLA_MAIN::TMORLA_MAIN() {
                               CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr,
                               instance, this);
     if (window_ == nullptr) {
-        throw std::runtime_error("the main window could not be created");
+        throw SystemFailure("the main window could not be created");
     }
     CreateControls();
     ApplyDpi(GetDpiForWindow(window_));
@@ -180,7 +188,7 @@ void TMORLA_MAIN::CreateControls() {
                             WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0, window_, nullptr,
                             instance, nullptr);
     if (LIST == nullptr || Panel == nullptr) {
-        throw std::runtime_error("the main window's controls could not be created");
+        throw SystemFailure("the main window's controls could not be created");
     }
     for (const ControlLayout& control : kPanelControls) {
         const bool box = control.kind == Kind::CheckBox;
@@ -190,7 +198,7 @@ void TMORLA_MAIN::CreateControls() {
             WS_CHILD | WS_VISIBLE | WS_TABSTOP | (box ? BS_AUTOCHECKBOX : ES_AUTOHSCROLL), 0, 0, 0,
             0, Panel, nullptr, instance, nullptr);
         if (handle == nullptr) {
-            throw std::runtime_error("an option control could not be created");
+            throw SystemFailure("an option control could not be created");
         }
         this->*control.member = handle;
     }

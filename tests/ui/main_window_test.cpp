@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -202,6 +203,27 @@ Bytes SmallSong() {
     song.End();
     return song.bytes();
 }
+
+// Before any test: a window can be made at all. When it cannot (no display,
+// or a Wine session started without one), one failure says why instead of
+// every test failing alike.
+class WindowCanBeMade : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        try {
+            TMORLA_MAIN probe;
+        } catch (const std::exception& error) {
+            const char* display = std::getenv("DISPLAY");
+            FAIL() << error.what() << "; DISPLAY is "
+                   << (display != nullptr ? "'" + std::string(display) + "'" : "not set")
+                   << ". Under Wine a window needs a display when the prefix's wineserver "
+                      "starts; one that was started without a display must end first "
+                      "(wineserver -k).";
+        }
+    }
+};
+[[maybe_unused]] ::testing::Environment* const kWindowCanBeMade =
+    ::testing::AddGlobalTestEnvironment(new WindowCanBeMade);
 
 class MainWindowTest : public ::testing::Test {
   protected:
