@@ -5,11 +5,16 @@
 // One job per FILE, in order, with the settings the window would make from
 // the same ticked boxes and typed fields. Rows go to standard output in UTF-8,
 // exactly as the window's list would show them.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "convert_job.h"
+#include "convert_batch.h"
+#include "file_io.h"
+#include "number_field.h"
 #include "options.h"
 #include "text.h"
 
@@ -31,16 +36,49 @@ constexpr int kExitOk = 0;
 constexpr int kExitJobFailed = 1;
 constexpr int kExitUsage = 2;
 
+// Standard output, checked: the rows may be the only product of a run (-p),
+// so losing them is a failure, not a detail.
+class StandardOutput {
+  public:
+    void Write(std::string_view text) {
+        if (!failed_ && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+            Fail();
+        }
+    }
+    // Pushes what is buffered out; false once anything could not be written.
+    bool Flush() {
+        if (!failed_ && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+            Fail();
+        }
+        return !failed_;
+    }
+    // "morla: write error: <reason>" on standard error.
+    int Report() const {
+        std::fprintf(stderr, "morla: write error: %s\n", std::strerror(error_));
+        return kExitJobFailed;
+    }
+
+  private:
+    void Fail() {
+        failed_ = true;
+        error_ = errno != 0 ? errno : EIO;
+    }
+    bool failed_ = false;
+    int error_ = 0;
+};
+
+StandardOutput output;
+
 class StandardOutputSink : public morla::LogSink {
   public:
     void Append(std::u16string_view line) override {
-        const std::string text = ToUtf8(line);
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fputc('\n', stdout);
+        std::string text = ToUtf8(line);
+        text += '\n';
+        output.Write(text);
     }
 };
 
-void PrintUsage(std::FILE* stream) {
+void PrintUsage() {
     std::string text =
         "usage: morla [OPTION]... FILE...\n"
         "Writes each S98 FILE with changed volumes to <name>_new.s98 beside it;\n"
@@ -51,13 +89,18 @@ void PrintUsage(std::FILE* stream) {
     text +=
         "  -h, --help : show this help\n"
         "  --version : show the version\n\n"
-        "n is decimal, or hexadecimal after $, x or 0x (-F$7F); text that is not a\n"
-        "number counts as 0. A negative volume down value raises the volume.\n"
-        "Options may be grouped (-vp) and the last of a repeated option wins;\n"
-        "-- ends the options.\n\n"
-        "Exit status: 0 when every file was converted, 1 when a file failed,\n"
-        "2 for a usage error.\n";
-    std::fputs(text.c_str(), stream);
+        "n is attached (-f3) or the next argument (-f 3): decimal, or hexadecimal\n"
+        "after $, x or 0x (-F$7F), with an optional sign. Text that is not such a\n"
+        "number is an error here (the window's fields count it as 0). A negative\n"
+        "volume down value raises the volume. Options may be grouped (-vp) and the\n"
+        "last of a repeated option wins; -- ends the options.\n\n"
+        "A file whose output would replace a later FILE, or an output written\n"
+        "earlier in the same run, fails and writes nothing. Outputs are flushed to\n"
+        "disk before they replace anything; an interrupted run leaves no\n"
+        "temporary file. A failed file's system reason goes to standard error.\n\n"
+        "Exit status: 0 when every file was converted, 1 when a file failed or\n"
+        "the rows could not be written, 2 for a usage error, 128+n after signal n.\n";
+    output.Write(text);
 }
 
 int UsageError(const std::string& message) {
@@ -66,13 +109,18 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
+int Finish(int status) {
+    return output.Flush() ? status : output.Report();
+}
+
 int Run(const std::vector<std::u16string>& arguments) {
     morla::VolumeSettings settings;
     bool anyOption = false;
     std::vector<std::u16string> files;
     bool optionsEnded = false;
 
-    for (const std::u16string& argument : arguments) {
+    for (std::size_t next = 0; next < arguments.size();) {
+        const std::u16string& argument = arguments[next++];
         if (optionsEnded || argument.size() < 2 || argument[0] != u'-') {
             files.push_back(argument);
             continue;
@@ -80,14 +128,14 @@ int Run(const std::vector<std::u16string>& arguments) {
         if (argument == u"--") {
             optionsEnded = true;
         } else if (argument == u"-h" || argument == u"--help") {
-            PrintUsage(stdout);
-            return kExitOk;
+            PrintUsage();
+            return Finish(kExitOk);
         } else if (argument == u"--version") {
-            std::puts("morla " MORLA_VERSION " (morla_GUI 20110226b)");
-            return kExitOk;
+            output.Write("morla " MORLA_VERSION " (morla_GUI 20110226b)\n");
+            return Finish(kExitOk);
         } else {
-            // -v, -p and -2 may be grouped; a value option takes the rest of
-            // its argument as its number field's text.
+            // Flags may be grouped; a value option takes the rest of its
+            // argument as its value, or the next argument when nothing is left.
             for (std::size_t i = 1; i < argument.size(); ++i) {
                 const char16_t letter = argument[i];
                 const morla::OptionDescription* option =
@@ -96,12 +144,24 @@ int Run(const std::vector<std::u16string>& arguments) {
                     return UsageError("unknown option '" + ToUtf8(argument) + "'");
                 }
                 anyOption = true;
-                if (option->takesValue) {
-                    morla::TickOption(settings, option->option,
-                                      std::u16string_view(argument).substr(i + 1));
-                    break;
+                if (!option->takesValue) {
+                    morla::TickOption(settings, option->option, {});
+                    continue;
                 }
-                morla::TickOption(settings, option->option, {});
+                const std::string name = std::string("-") + option->letter;
+                std::u16string_view value = std::u16string_view(argument).substr(i + 1);
+                if (value.empty()) {
+                    if (next == arguments.size()) {
+                        return UsageError("option " + name + " needs a value");
+                    }
+                    value = arguments[next++];
+                }
+                if (!morla::ParseNumber(value)) {
+                    return UsageError("option " + name + ": '" + ToUtf8(value) +
+                                      "' is not a number");
+                }
+                morla::TickOption(settings, option->option, value);
+                break;
             }
         }
     }
@@ -114,12 +174,25 @@ int Run(const std::vector<std::u16string>& arguments) {
         return UsageError("no FILE given");
     }
 
+    morla::RemoveTemporaryFilesOnInterrupt();
     StandardOutputSink sink;
+    morla::ConvertBatch batch(files);
     bool allConverted = true;
-    for (const std::u16string& file : files) {
-        allConverted = morla::ConvertFileWithReport(file, settings, sink) && allConverted;
+    for (std::size_t index = 0; index < batch.size(); ++index) {
+        const morla::JobResult result = batch.Convert(index, settings, sink);
+        // Each file's rows are out before the next file starts.
+        if (!output.Flush()) {
+            return output.Report();
+        }
+        if (!result.message.empty()) {
+            allConverted = false;
+            if (!result.failure.reason.empty()) {
+                std::fprintf(stderr, "morla: %s: %s\n", ToUtf8(result.failure.path).c_str(),
+                             ToUtf8(result.failure.reason).c_str());
+            }
+        }
     }
-    return allConverted ? kExitOk : kExitJobFailed;
+    return Finish(allConverted ? kExitOk : kExitJobFailed);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "convert_job.h"
 
+#include "convert_batch.h"
 #include "file_io.h"
 #include "messages.h"
 #include "text.h"
@@ -102,47 +103,56 @@ std::u16string FormatSummaryLine(std::u16string_view outputPath, const VolumeSet
     return line;
 }
 
-std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log) {
-    if (std::u16string error = ValidateSettings(settings); !error.empty()) {
-        return error;
+JobResult ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log,
+                     OutputRules& rules) {
+    JobResult result;
+    result.message = ValidateSettings(settings);
+    if (!result.message.empty()) {
+        return result;
     }
 
     S98Image image;
-    switch (ReadWholeFile(path, image)) {
+    InputFacts input;
+    switch (ReadWholeFile(path, image, input)) {
         case ReadStatus::Ok:
             break;
         case ReadStatus::OpenError:
-            return kInputOpenError;
+            return {kInputOpenError, input.failure};
         case ReadStatus::AllocationError:
-            return kMemoryAllocationError;
+            return {kMemoryAllocationError, input.failure};
         case ReadStatus::ReadError:
-            return kInputReadError;
+            return {kInputReadError, input.failure};
     }
 
     const ImageOutcome outcome = ConvertImage(image, settings, log);
     if (!outcome.error.empty() || !outcome.rewritten) {
-        return outcome.error;
+        result.message = outcome.error;
+        return result;
     }
 
     const std::u16string outputPath = OutputPathFor(path);
     log.Append(FormatSummaryLine(outputPath, settings));
-    switch (ReplaceFileContents(outputPath, image.data(), image.size())) {
-        case WriteStatus::Ok:
-            return {};
-        case WriteStatus::OpenError:
-            return kOutputOpenError;
-        case WriteStatus::WriteError:
-            return kOutputWriteError;
+    result.message = rules.CheckOutput(outputPath);
+    if (!result.message.empty()) {
+        return result;
     }
-    return kOutputWriteError;
+    const WriteOutcome written =
+        ReplaceFileContents(outputPath, image.data(), image.size(), input.permissions);
+    switch (written.status) {
+        case WriteStatus::Ok:
+            rules.OutputWritten(written.written);
+            return result;
+        case WriteStatus::OpenError:
+            return {kOutputOpenError, written.failure};
+        case WriteStatus::WriteError:
+            return {kOutputWriteError, written.failure};
+    }
+    return {kOutputWriteError, written.failure};
 }
 
-bool ConvertFileWithReport(const std::u16string& path, const VolumeSettings& settings,
-                           LogSink& log) {
-    log.Append(FileNamePart(path));
-    const std::u16string result = ConvertJob(path, settings, log);
-    log.Append(result.empty() ? std::u16string(u"-> ok") : u"-> " + result);
-    return result.empty();
+std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log) {
+    ConvertBatch batch({path});
+    return batch.RunJob(0, settings, log).message;
 }
 
 }  // namespace morla

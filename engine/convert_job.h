@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "file_io.h"
 #include "log_sink.h"
 #include "peak_analysis.h"
 #include "s98_image.h"
@@ -58,13 +59,30 @@ std::u16string OutputPathFor(std::u16string_view inputPath);
 // "output file:<name>  volume down:" with the FM, SSG and RHYTHM parts.
 std::u16string FormatSummaryLine(std::u16string_view outputPath, const VolumeSettings& settings);
 
-// Runs one job on the file at `path`. Returns the empty text on success, else
-// one error message. The input is only read; on failure nothing is written.
-std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log);
+// What a job's batch decides about its output (see ConvertBatch).
+class OutputRules {
+  public:
+    virtual ~OutputRules() = default;
+    // At the write step, before anything is written: the empty text when the
+    // job may write `outputPath`, else the job's message.
+    virtual std::u16string CheckOutput(const std::u16string& outputPath) = 0;
+    // The job has written its output, now the file `written`.
+    virtual void OutputWritten(const FileIdentity& written) = 0;
+};
 
-// One file as the front ends report it: the file's name, the job's rows, then
-// "-> ok" or "-> " and the message. True when the job succeeded.
-bool ConvertFileWithReport(const std::u16string& path, const VolumeSettings& settings,
-                           LogSink& log);
+// How a job ended.
+struct JobResult {
+    std::u16string message;  // empty on success, else the job's one message
+    FileFailure failure;     // the system's reason, when a file operation failed
+};
+
+// Runs one job on the file at `path`, under the output rules of its batch.
+// The input is only read; on failure nothing is written.
+JobResult ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log,
+                     OutputRules& rules);
+
+// One job on its own: a batch of one file. Returns the empty text on
+// success, else the job's message.
+std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log);
 
 }  // namespace morla

@@ -1,14 +1,37 @@
-// The engine's only contact with the operating system: reading a whole file
-// and replacing a file with new contents. Paths are UTF-16.
+// The engine's only contact with the operating system: reading a whole file,
+// telling files apart, and replacing a file with new contents durably. Paths
+// are UTF-16. One source per platform implements it (file_io_posix.cpp,
+// file_io_win32.cpp); file_io.cpp holds what every platform shares.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "s98_image.h"
 
 namespace morla {
+
+// Which file a path reaches, whatever the spelling: device and inode on POSIX,
+// volume serial number and file index on Windows. Two paths reach the same
+// file exactly when their identities are equal (hard links, symbolic links,
+// "./" and letter case included).
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// The identity of the file `path` reaches (links followed), if it exists.
+std::optional<FileIdentity> IdentifyFile(const std::u16string& path);
+
+// Why a file operation failed: the file it concerns and the system's words
+// for it ("Permission denied"). Both empty when there was nothing to report.
+struct FileFailure {
+    std::u16string path;
+    std::u16string reason;
+};
 
 enum class ReadStatus {
     Ok,
@@ -17,19 +40,55 @@ enum class ReadStatus {
     ReadError,        // short read, or a file of 2 GiB or more
 };
 
+// What a read brings besides the bytes.
+struct InputFacts {
+    std::uint32_t permissions = 0666;  // POSIX permission bits of the input
+    FileFailure failure;               // set when the read failed
+};
+
 // Reads the whole file into `image`, allocated at exactly the file's length.
-ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image);
+// Only a regular file is read; a FIFO, socket, device or folder is refused at
+// once, without waiting for a writer.
+ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image, InputFacts& facts);
 
 enum class WriteStatus {
     Ok,
     OpenError,   // the temporary file could not be created, or not renamed over the target
-    WriteError,  // a failed or short write, or a failed close
+    WriteError,  // a failed or short write, a failed flush to disk or close
 };
 
-// Writes `size` bytes to a temporary file beside `path`, then renames it over
-// `path` in one step, so an existing file is replaced whole or not at all. On
-// failure nothing is left behind.
-WriteStatus ReplaceFileContents(const std::u16string& path, const std::uint8_t* bytes,
-                                std::size_t size);
+struct WriteOutcome {
+    WriteStatus status = WriteStatus::Ok;
+    FileIdentity written;  // the new file, on success
+    FileFailure failure;   // set on failure
+};
+
+// Replaces the file at `path` with `size` bytes, whole or not at all: the
+// bytes go to a temporary file of a short name of its own (".morla-XXXXXX.tmp")
+// in the same folder, which is flushed to disk, renamed over `path`, and the
+// folder flushed after it. The new file gets `permissions` as the umask allows
+// (POSIX). On failure the temporary file is removed; an existing file at
+// `path` is left as it was.
+WriteOutcome ReplaceFileContents(const std::u16string& path, const std::uint8_t* bytes,
+                                 std::size_t size, std::uint32_t permissions);
+
+// From now on the process removes its temporary file when it is interrupted
+// (SIGINT, SIGTERM, SIGHUP, SIGXFSZ; Ctrl+C and console close on Windows) and
+// exits with 128 + the signal number. For programs, not for the library's
+// other callers: it replaces the process's handlers of those signals.
+void RemoveTemporaryFilesOnInterrupt();
+
+// The steps of ReplaceFileContents that tests can make fail.
+enum class FileStep {
+    CreateTemporary,
+    Write,
+    Flush,        // the temporary file to disk
+    Rename,       // over the target
+    FlushFolder,  // the folder, after the rename
+};
+
+// Makes the next ReplaceFileContents fail at `step` as if the system had
+// reported an input/output error there. For tests of the failure paths.
+void InjectFileFault(FileStep step);
 
 }  // namespace morla

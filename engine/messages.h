@@ -17,6 +17,10 @@ inline constexpr char16_t kInputReadError[] = u"input file read error.";
 inline constexpr char16_t kVersionError[] = u"S98 version error.";
 inline constexpr char16_t kOutputOpenError[] = u"output file open error.";
 inline constexpr char16_t kOutputWriteError[] = u"output file write error.";
+// A batch never writes over one of its own inputs that it has yet to read, nor
+// over an output it has already written.
+inline constexpr char16_t kOutputIsInput[] = u"output file is also an input.";
+inline constexpr char16_t kOutputAlreadyWritten[] = u"output file already written.";
 
 std::u16string DataOffsetErrorMessage(std::int32_t dataOffset);
 std::u16string TagOffsetErrorMessage(std::int32_t tagOffset);

@@ -18,7 +18,7 @@ int HexDigit(char16_t c) {
 
 }  // namespace
 
-std::int32_t ParseNumberField(std::u16string_view text) {
+std::optional<std::int32_t> ParseNumber(std::u16string_view text) {
     std::size_t i = 0;
     while (i < text.size() && text[i] == u' ') {
         ++i;
@@ -39,7 +39,7 @@ std::int32_t ParseNumberField(std::u16string_view text) {
         i += 2;
     }
     if (i == text.size()) {
-        return 0;  // no digits
+        return std::nullopt;  // no digits
     }
 
     const std::uint64_t limit = hexadecimal ? 0xFFFFFFFFu : (negative ? 0x80000000u : 0x7FFFFFFFu);
@@ -48,11 +48,11 @@ std::int32_t ParseNumberField(std::u16string_view text) {
     for (; i < text.size(); ++i) {
         const int digit = HexDigit(text[i]);
         if (digit < 0 || digit >= base) {
-            return 0;
+            return std::nullopt;
         }
         value = value * base + static_cast<std::uint64_t>(digit);
         if (value > limit) {
-            return 0;
+            return std::nullopt;
         }
     }
     // A 32-bit pattern; the sign negates it with wrap-around.
@@ -61,6 +61,10 @@ std::int32_t ParseNumberField(std::u16string_view text) {
         pattern = 0u - pattern;
     }
     return static_cast<std::int32_t>(pattern);
+}
+
+std::int32_t ParseNumberField(std::u16string_view text) {
+    return ParseNumber(text).value_or(0);
 }
 
 }  // namespace morla

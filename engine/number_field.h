@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace morla {
@@ -17,5 +18,9 @@ namespace morla {
 //   - hexadecimal is a 32-bit pattern ("$FFFFFFFF" is -1) and a sign before it
 //     negates that pattern with wrap-around ("-$80000000" is -2147483648).
 std::int32_t ParseNumberField(std::u16string_view text);
+
+// The same syntax, strictly: the value, or nothing when the text is not such
+// a number (the command line refuses what the window's fields count as 0).
+std::optional<std::int32_t> ParseNumber(std::u16string_view text);
 
 }  // namespace morla

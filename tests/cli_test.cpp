@@ -1,8 +1,11 @@
 // The morla executable end to end: arguments in, rows, exit status and files
 // out.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -38,19 +41,23 @@ std::string Slurp(const std::filesystem::path& path) {
     return text.str();
 }
 
-// Runs morla in `dir` with the arguments (file names relative to `dir`).
-CliRun Morla(const TempDir& dir, const std::vector<std::string>& arguments) {
+// Runs morla in `dir` with the arguments (file names relative to `dir`),
+// standard output to `out` (the .out file unless given) and after `setUp`
+// in the same shell.
+CliRun Morla(const TempDir& dir, const std::vector<std::string>& arguments,
+             const std::string& out = ".out", const std::string& setUp = "true") {
     std::string command = "cd";
     AppendQuoted(command, dir.path().string());
-    command += " &&";
+    command += " && " + setUp + " &&";
     AppendQuoted(command, MORLA_CLI);
     for (const std::string& argument : arguments) {
         AppendQuoted(command, argument);
     }
-    command += " >.out 2>.err </dev/null";
+    command += " >" + out + " 2>.err </dev/null";
     CliRun run;
     const int raw = std::system(command.c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ofstream(dir / ".out", std::ios::app).close();
     run.out = Slurp(dir / ".out");
     run.err = Slurp(dir / ".err");
     std::filesystem::remove(dir / ".out");
@@ -90,7 +97,8 @@ TEST(Cli, BatchGoesOnPastAFailingFile) {
         expected.push_back(Printf(row.c_str(), "two"));
     }
     EXPECT_EQ(run.rows, expected);
-    EXPECT_EQ(run.err, "");
+    // The rows stay the window's; the system's reason goes to standard error.
+    EXPECT_EQ(run.err, "morla: missing.s98: No such file or directory\n");
     EXPECT_EQ(
         FolderEntries(dir.path()),
         (std::vector<std::string>{"bad.s98", "one.s98", "one_new.s98", "two.s98", "two_new.s98"}));
@@ -114,8 +122,10 @@ TEST(Cli, OptionValuesFollowTheNumberFieldRule) {
         {{"-f-5"}, " FM=-5"},
         {{"-f$10"}, " FM=16"},
         {{"-f0x10", "-s-0X2"}, " FM=16 SSG=-2"},
-        {{"-fabc"}, ""},            // not a number: 0
-        {{"-f"}, ""},               // no text: 0
+        {{"-f", "5"}, " FM=5"},  // the value as the next argument
+        {{"-f", "-5"}, " FM=-5"},
+        {{"-vf", "$10"}, " FM=16"},
+        {{"-f", " 6"}, " FM=6"},    // leading spaces, as in the window's fields
         {{"-f5", "-f7"}, " FM=7"},  // the last wins
         {{"-F127"}, " FM=-20"},     // brings TL 20 to 0
         {{"-F$7F", "-f9"}, " FM=-20"},
@@ -149,6 +159,13 @@ TEST(Cli, UsageErrorsWriteNothing) {
         {{"-q", "x.s98"}, "morla: unknown option '-q'"},
         {{"-vq", "x.s98"}, "morla: unknown option '-vq'"},
         {{"-f3"}, "morla: no FILE given"},
+        {{"-f3abc", "x.s98"}, "morla: option -f: '3abc' is not a number\n"},
+        {{"-fabc", "x.s98"}, "morla: option -f: 'abc' is not a number\n"},
+        {{"-f99999999999", "x.s98"}, "morla: option -f: '99999999999' is not a number\n"},
+        {{"-F$100000000", "x.s98"}, "morla: option -F: '$100000000' is not a number\n"},
+        {{"-s", "3 ", "x.s98"}, "morla: option -s: '3 ' is not a number\n"},
+        {{"-vr", "", "x.s98"}, "morla: option -r: '' is not a number\n"},
+        {{"x.s98", "-f"}, "morla: option -f needs a value\n"},
         {{"-f3", "--", "-v"}, ""},  // after --, -v is a file
     };
     for (const auto& c : cases) {
@@ -200,6 +217,107 @@ TEST(Cli, NonAsciiNamesAndFoldersWork) {
     Bytes expected = Song();
     expected[expected.size() - 5] = 10;  // the SSG volume write's data byte
     EXPECT_EQ(output, expected);
+}
+
+// The rows are the product of -p: a run that cannot write them fails, and
+// says why on standard error.
+TEST(Cli, RowsThatCannotBeWrittenFailTheRun) {
+    TempDir dir;
+    WriteFileBytes(dir / "x.s98", Song());
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"-p", "x.s98"}, {"--help"}, {"--version"}}) {
+        const CliRun run = Morla(dir, arguments, "/dev/full");
+        EXPECT_EQ(run.status, 1) << arguments.front();
+        EXPECT_EQ(run.err, "morla: write error: No space left on device\n");
+    }
+}
+
+// The rows stay the window's; the reason the system gave is added on
+// standard error, naming the file it concerns.
+TEST(Cli, FailedWriteGivesTheSystemsReason) {
+    TempDir dir;
+    const std::string stem(251, 'n');  // the output's name is 259 bytes: too long
+    WriteFileBytes(dir / (stem + ".s98"), Song());
+    const CliRun run = Morla(dir, {"-f3", stem + ".s98"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.rows, (std::vector<std::string>{
+                            stem + ".s98", "output file:" + stem + "_new.s98  volume down: FM=3",
+                            "-> output file open error."}));
+    EXPECT_EQ(run.err, "morla: " + stem + "_new.s98: File name too long\n");
+}
+
+// A song of about `mebibytes` MiB: one carrier write, then waits.
+Bytes BigSong(std::size_t mebibytes) {
+    S98Builder b = Stream({}, {{0xB0, 7}, {0x40, 20}});
+    b.Waits(mebibytes << 20);
+    b.End();
+    return b.bytes();
+}
+
+// A write cut short by the file-size limit: the temporary file goes, the run
+// ends with 128 + SIGXFSZ.
+TEST(Cli, FileSizeLimitDuringAWriteLeavesNothingBehind) {
+    TempDir dir;
+    WriteFileBytes(dir / "big.s98", BigSong(4));
+    const CliRun run = Morla(dir, {"-f3", "big.s98"}, ".out", "ulimit -f 2048");
+    EXPECT_EQ(run.status, 128 + SIGXFSZ);
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"big.s98"});
+}
+
+bool HasTemporaryFile(const std::filesystem::path& folder) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().filename().string().rfind(".morla-", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Interrupted while writing its output: the temporary file is removed, the
+// rows of the files already done are out, and the exit status is 128 + the
+// signal. The signal is sent once the big file's temporary file is seen.
+TEST(Cli, InterruptionDuringAWriteLeavesNothingBehind) {
+    TempDir dir;
+    WriteFileBytes(dir / "small.s98", Song());
+    WriteFileBytes(dir / "big.s98", BigSong(64));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        bool caught = false;
+        for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+            std::filesystem::remove(dir / "small_new.s98");
+            std::filesystem::remove(dir / "big_new.s98");
+            const pid_t child = ::fork();
+            if (child == 0) {
+                if (::chdir(dir.path().c_str()) != 0 || !std::freopen(".out", "w", stdout)) {
+                    ::_exit(99);
+                }
+                ::execl(MORLA_CLI, MORLA_CLI, "-f3", "small.s98", "big.s98", nullptr);
+                ::_exit(98);
+            }
+            const auto start = std::chrono::steady_clock::now();
+            while (
+                !(std::filesystem::exists(dir / "small_new.s98") && HasTemporaryFile(dir.path())) &&
+                std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+                if (::waitpid(child, nullptr, WNOHANG) == child) {
+                    break;  // finished before it could be caught: try again
+                }
+            }
+            caught = ::kill(child, signal) == 0;
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            if (!caught) {
+                continue;
+            }
+            EXPECT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+            EXPECT_EQ(Slurp(dir / ".out"),
+                      "small.s98\noutput file:small_new.s98  volume down: FM=3\n-> ok\n");
+            std::filesystem::remove(dir / ".out");
+            EXPECT_EQ(FolderEntries(dir.path()),
+                      (std::vector<std::string>{"big.s98", "small.s98", "small_new.s98"}));
+        }
+        EXPECT_TRUE(caught) << "the write was never caught in progress";
+    }
 }
 
 }  // namespace

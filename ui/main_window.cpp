@@ -7,7 +7,9 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "convert_batch.h"
 #include "options.h"
 #include "text.h"
 
@@ -309,17 +311,23 @@ void TMORLA_MAIN::HandleDropFiles(HDROP drop) {
         return;
     }
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    std::vector<std::u16string> paths;
     for (UINT index = 0; index < count; ++index) {
         // Asked for its length first, so a path longer than MAX_PATH arrives whole.
         std::wstring path(DragQueryFileW(drop, index, nullptr, 0) + 1, L'\0');
         path.resize(DragQueryFileW(drop, index, path.data(), static_cast<UINT>(path.size())));
+        paths.emplace_back(path.begin(), path.end());
+    }
+    // All paths of one drop are one batch: no job writes over another's input.
+    morla::ConvertBatch batch(std::move(paths));
+    for (std::size_t index = 0; index < batch.size(); ++index) {
         ProcessMessages();
-        ProcessDroppedFile(std::u16string(path.begin(), path.end()));
+        ProcessDroppedFile(batch, index);
     }
 }
 
-void TMORLA_MAIN::ProcessDroppedFile(const std::u16string& path) {
-    morla::ConvertFileWithReport(path, GatherSettings(), log_);
+void TMORLA_MAIN::ProcessDroppedFile(morla::ConvertBatch& batch, std::size_t index) {
+    batch.Convert(index, GatherSettings(), log_);
 }
 
 morla::VolumeSettings TMORLA_MAIN::GatherSettings() const {

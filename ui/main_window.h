@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "convert_batch.h"
 #include "convert_job.h"
 #include "log_sink.h"
 
@@ -53,8 +54,9 @@ class TMORLA_MAIN {
     // job per dropped path, in the shell's order, letting the window process
     // its waiting messages before each. Releases the drop handle.
     void HandleDropFiles(HDROP drop);
-    // The name row, the job's rows and the outcome row of one path.
-    void ProcessDroppedFile(const std::u16string& path);
+    // The name row, the job's rows and the outcome row of one dropped path,
+    // path `index` of the drop's batch.
+    void ProcessDroppedFile(morla::ConvertBatch& batch, std::size_t index);
     // Reads the boxes and, for ticked boxes, their fields, in the job's order.
     morla::VolumeSettings GatherSettings() const;
 

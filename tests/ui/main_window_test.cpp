@@ -415,6 +415,31 @@ TEST_F(MainWindowTest, DropRunsEveryPathInOrderAndFailuresDoNotStopTheBatch) {
               (Rows{L"one.s98", L"output file:one_new.s98  volume down: FM=3", L"-> ok"}));
 }
 
+// All paths of one drop are one batch: a file and the user's own file of its
+// output's name dropped together, and one file dropped twice.
+TEST_F(MainWindowTest, DropNeverWritesOverItsOwnInputs) {
+    TempDir dir;
+    WriteFileBytes(dir / "song.s98", SmallSong());
+    const Bytes mine = S98Builder({}, '1').bytes();
+    WriteFileBytes(dir / "song_new.s98", mine);
+    Tick(window.C_fn);
+    Type(window.E_fn, L"2");
+    Drop({(dir / "song.s98").wstring(), (dir / "song_new.s98").wstring(),
+          (dir / "song_new.s98").wstring()});
+    EXPECT_EQ(Tail(CurrentRows(), 9),
+              (Rows{L"song.s98", L"output file:song_new.s98  volume down: FM=2",
+                    L"-> output file is also an input.", L"song_new.s98",
+                    L"output file:song_new_new.s98  volume down: FM=2", L"-> ok", L"song_new.s98",
+                    L"output file:song_new_new.s98  volume down: FM=2",
+                    L"-> output file already written."}));
+    EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), mine);
+    EXPECT_EQ(ReadFileBytes(dir / "song_new_new.s98"), mine);
+
+    // A new drop is a new batch: the earlier outputs are replaced as always.
+    Drop({(dir / "song_new.s98").wstring()});
+    EXPECT_EQ(Tail(CurrentRows(), 1), (Rows{L"-> ok"}));
+}
+
 TEST_F(MainWindowTest, DropWithOnlyPeakBoxTickedReportsWithoutWriting) {
     TempDir dir;
     WriteFileBytes(dir / "one.s98", SmallSong());

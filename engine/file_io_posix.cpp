@@ -1,0 +1,360 @@
+// The file layer on POSIX systems.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <limits>
+#include <system_error>
+
+#include "file_io_internal.h"
+#include "text.h"
+
+namespace morla {
+namespace {
+
+// Files of 2 GiB or more cannot be described by the format's signed offsets.
+constexpr std::uint64_t kLargestFile = std::numeric_limits<std::int32_t>::max();
+
+// Attempts at a free temporary name before giving up.
+constexpr int kTemporaryNameAttempts = 100;
+
+// The process's umask, read once before main runs (reading it means setting
+// it, which must not race with another thread creating a file).
+const mode_t kUmask = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}();
+
+std::u16string SystemReason(int error) {
+    return FromUtf8(std::error_code(error, std::generic_category()).message());
+}
+
+FileFailure Failure(const std::string& path, int error) {
+    return {FromUtf8(path), SystemReason(error)};
+}
+
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { Close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    bool valid() const { return fd_ >= 0; }
+    int get() const { return fd_; }
+    bool Close() {
+        const bool closed = fd_ < 0 || ::close(fd_) == 0;
+        fd_ = -1;
+        return closed;
+    }
+
+  private:
+    int fd_;
+};
+
+// The signals on which a program removes its temporary file.
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+
+// Holds the interruptions back while it lives, so that a temporary file and
+// its entry among the pending ones come and go together.
+class InterruptionsHeld {
+  public:
+    InterruptionsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : kInterruptions) {
+            sigaddset(&held, signal);
+        }
+        pthread_sigmask(SIG_BLOCK, &held, &before_);
+    }
+    ~InterruptionsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    InterruptionsHeld(const InterruptionsHeld&) = delete;
+    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+
+  private:
+    sigset_t before_;
+};
+
+// The temporary files being written, for the interruption handler: each slot
+// points at the path of one, or is empty. The handler only reads.
+constexpr int kPendingSlots = 8;
+std::atomic<const char*> pendingTemporaries[kPendingSlots];
+
+extern "C" void RemoveTemporariesAndExit(int signal) {
+    for (std::atomic<const char*>& slot : pendingTemporaries) {
+        if (const char* path = slot.load()) {
+            ::unlink(path);
+        }
+    }
+    ::_exit(128 + signal);
+}
+
+// A temporary file beside the output, created exclusively under a fresh name.
+// Removed when it goes out of scope unless it was renamed over the target:
+// a failure, or an exception that cuts the job short, leaves nothing behind.
+class TemporaryFile {
+  public:
+    // Creates the file in `folder` ("" for the current folder).
+    explicit TemporaryFile(const std::string& folder) {
+        for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+            path_ = folder + file_io::TemporaryName();
+            const InterruptionsHeld held;
+            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd_ >= 0) {
+                Register();
+                return;
+            }
+            if (errno != EEXIST) {
+                return;
+            }
+        }
+        errno = EEXIST;
+    }
+    ~TemporaryFile() {
+        const InterruptionsHeld held;
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        if (slot_ != nullptr) {
+            slot_->store(nullptr);
+            if (!renamed_) {
+                ::unlink(path_.c_str());
+            }
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool valid() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+    // Renames the file over `target`; errno tells why when it fails.
+    bool RenameOver(const std::string& target) {
+        const InterruptionsHeld held;
+        if (file_io::TakeInjectedFault(FileStep::Rename)) {
+            errno = EIO;
+            return false;
+        }
+        renamed_ = ::rename(path_.c_str(), target.c_str()) == 0;
+        if (renamed_) {
+            slot_->store(nullptr);
+            slot_ = nullptr;
+        }
+        return renamed_;
+    }
+
+  private:
+    void Register() {
+        for (std::atomic<const char*>& slot : pendingTemporaries) {
+            const char* empty = nullptr;
+            if (slot.compare_exchange_strong(empty, path_.c_str())) {
+                slot_ = &slot;
+                return;
+            }
+        }
+    }
+
+    std::string path_;
+    int fd_ = -1;
+    std::atomic<const char*>* slot_ = nullptr;
+    bool renamed_ = false;
+};
+
+// Asks for the buffer in huge pages where the system offers them: filling a
+// large image then takes a few page faults instead of one per 4 KiB page,
+// which on some machines costs more than the whole job.
+void PreferHugePages(S98Image& image) {
+#if defined(MADV_HUGEPAGE)
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(image.data());
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t last = (begin + image.size()) / page * page;
+    if (last > first) {
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+#else
+    (void)image;
+#endif
+}
+
+ReadStatus ReadFileInto(const std::string& path, S98Image& image, InputFacts& facts) {
+    // Without blocking: a FIFO with no writer would otherwise hold the batch.
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.valid()) {
+        facts.failure = Failure(path, errno);
+        return ReadStatus::OpenError;
+    }
+    struct stat status;
+    if (::fstat(file.get(), &status) != 0) {
+        facts.failure = Failure(path, errno);
+        return ReadStatus::OpenError;
+    }
+    if (!S_ISREG(status.st_mode)) {  // a folder, a device, a FIFO, a socket
+        facts.failure = S_ISDIR(status.st_mode)
+                            ? Failure(path, EISDIR)
+                            : FileFailure{FromUtf8(path), u"Not a regular file"};
+        return ReadStatus::OpenError;
+    }
+    facts.permissions = status.st_mode & 0777;
+    if (static_cast<std::uint64_t>(status.st_size) > kLargestFile) {
+        facts.failure = Failure(path, EFBIG);
+        return ReadStatus::ReadError;
+    }
+    if (!image.Allocate(static_cast<std::size_t>(status.st_size))) {
+        facts.failure = Failure(path, ENOMEM);
+        return ReadStatus::AllocationError;
+    }
+    PreferHugePages(image);
+    std::size_t done = 0;
+    while (done < image.size()) {
+        const ssize_t got = ::read(file.get(), image.data() + done, image.size() - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            facts.failure = got < 0 ? Failure(path, errno)
+                                    : FileFailure{FromUtf8(path), u"File shrank while being read"};
+            return ReadStatus::ReadError;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return ReadStatus::Ok;
+}
+
+// The folder part of a path, with its trailing '/', or "" for a bare name.
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size) {
+    if (file_io::TakeInjectedFault(FileStep::Write)) {
+        errno = EIO;
+        return false;
+    }
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t put = ::write(fd, bytes + done, size - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            if (put == 0) {
+                errno = ENOSPC;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool FlushToDisk(int fd, FileStep step) {
+    if (file_io::TakeInjectedFault(step)) {
+        errno = EIO;
+        return false;
+    }
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Flushes the folder's entry of a renamed file. File systems that cannot
+// flush a folder (EINVAL, ENOTSUP) make the rename durable by themselves.
+bool FlushFolder(const std::string& folder) {
+    Descriptor dir(
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) {
+        return true;  // nothing to flush through; the rename stands
+    }
+    return FlushToDisk(dir.get(), FileStep::FlushFolder) || errno == EINVAL || errno == ENOTSUP;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentifyFile(const std::u16string& path) {
+    struct stat status;
+    if (::stat(ToUtf8(path).c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                        static_cast<std::uint64_t>(status.st_ino)};
+}
+
+ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image, InputFacts& facts) {
+    const ReadStatus status = ReadFileInto(ToUtf8(path), image, facts);
+    if (status != ReadStatus::Ok) {
+        image.Release();
+    }
+    return status;
+}
+
+WriteOutcome ReplaceFileContents(const std::u16string& path, const std::uint8_t* bytes,
+                                 std::size_t size, std::uint32_t permissions) {
+    const std::string target = ToUtf8(path);
+    const std::string folder = FolderOf(target);
+    WriteOutcome outcome;
+    const auto fail = [&](WriteStatus status, const std::string& about) {
+        outcome.status = status;
+        outcome.failure = Failure(about, errno);
+        return outcome;
+    };
+
+    if (file_io::TakeInjectedFault(FileStep::CreateTemporary)) {
+        errno = EIO;
+        return fail(WriteStatus::OpenError, target);
+    }
+    TemporaryFile temporary(folder);
+    if (!temporary.valid()) {
+        return fail(WriteStatus::OpenError, target);
+    }
+    // Never more open than the input; the umask may take more away.
+    ::fchmod(temporary.fd(), static_cast<mode_t>(permissions & 0777) & ~kUmask);
+    if (!WriteAll(temporary.fd(), bytes, size) || !FlushToDisk(temporary.fd(), FileStep::Flush)) {
+        return fail(WriteStatus::WriteError, target);
+    }
+    struct stat status;
+    if (::fstat(temporary.fd(), &status) != 0) {
+        return fail(WriteStatus::WriteError, target);
+    }
+    outcome.written = {static_cast<std::uint64_t>(status.st_dev),
+                       static_cast<std::uint64_t>(status.st_ino)};
+    if (!temporary.Close()) {
+        return fail(WriteStatus::WriteError, target);
+    }
+    if (!temporary.RenameOver(target)) {
+        return fail(WriteStatus::OpenError, target);
+    }
+    if (!FlushFolder(folder)) {
+        return fail(WriteStatus::WriteError, folder.empty() ? std::string(".") : folder);
+    }
+    return outcome;
+}
+
+void RemoveTemporaryFilesOnInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = RemoveTemporariesAndExit;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : kInterruptions) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    for (const int signal : kInterruptions) {
+        struct sigaction before {};
+        ::sigaction(signal, &action, &before);
+        if (before.sa_handler == SIG_IGN) {
+            ::sigaction(signal, &before, nullptr);  // ignored on purpose (nohup)
+        }
+    }
+}
+
+}  // namespace morla

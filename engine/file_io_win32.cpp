@@ -1,0 +1,318 @@
+// The file layer on Windows.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <atomic>
+#include <limits>
+
+#include "file_io_internal.h"
+#include "text.h"
+
+namespace morla {
+namespace {
+
+// Files of 2 GiB or more cannot be described by the format's signed offsets.
+constexpr std::uint64_t kLargestFile = std::numeric_limits<std::int32_t>::max();
+
+// Attempts at a free temporary name before giving up.
+constexpr int kTemporaryNameAttempts = 100;
+
+std::wstring Wide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::u16string SystemReason(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::u16string reason(text, text + length);
+    LocalFree(text);
+    while (!reason.empty() && (reason.back() == u'\n' || reason.back() == u'\r' ||
+                               reason.back() == u' ' || reason.back() == u'.')) {
+        reason.pop_back();
+    }
+    if (reason.empty()) {
+        reason = FromUtf8("system error " + std::to_string(error));
+    }
+    return reason;
+}
+
+FileFailure Failure(std::u16string_view path, DWORD error) {
+    return {std::u16string(path), SystemReason(error)};
+}
+
+std::wstring NativePath(const std::u16string& path) {
+    std::wstring wide = Wide(path);
+    if (wide.size() < MAX_PATH - 20) {  // room for a temporary name beside it
+        return wide;
+    }
+    // Beyond MAX_PATH the system wants an absolute "\\?\" path.
+    DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (length == 0) {
+        return wide;
+    }
+    std::wstring full(length, L'\0');
+    length = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
+    full.resize(length);
+    if (full.rfind(L"\\\\?\\", 0) == 0) {
+        return full;
+    }
+    if (full.rfind(L"\\\\", 0) == 0) {
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    }
+    return L"\\\\?\\" + full;
+}
+
+class Handle {
+  public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle() { Close(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+    bool Close() {
+        const bool closed = !valid() || CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+  private:
+    HANDLE handle_;
+};
+
+std::optional<FileIdentity> IdentityOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) {
+        return std::nullopt;
+    }
+    return FileIdentity{
+        information.dwVolumeSerialNumber,
+        (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
+// The temporary files being written, for the console handler: each slot
+// points at the path of one, or is empty.
+constexpr int kPendingSlots = 8;
+std::atomic<const wchar_t*> pendingTemporaries[kPendingSlots];
+
+BOOL WINAPI RemoveTemporariesAndExit(DWORD event) {
+    for (std::atomic<const wchar_t*>& slot : pendingTemporaries) {
+        if (const wchar_t* path = slot.load()) {
+            DeleteFileW(path);  // the file is open for deletion: it goes with its handle
+        }
+    }
+    // The numbers of the C runtime's SIGINT and SIGBREAK, as a POSIX shell
+    // would report them.
+    ExitProcess(128 + (event == CTRL_C_EVENT ? 2 : 21));
+}
+
+// A temporary file beside the output, created exclusively under a fresh name.
+// Removed when it goes out of scope unless it was renamed over the target.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(const std::wstring& folder) {
+        for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+            const std::string name = file_io::TemporaryName();
+            path_ = folder + std::wstring(name.begin(), name.end());
+            file_ = CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file_ != INVALID_HANDLE_VALUE) {
+                Register();
+                return;
+            }
+            if (GetLastError() != ERROR_FILE_EXISTS) {
+                return;
+            }
+        }
+    }
+    ~TemporaryFile() {
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+        }
+        if (slot_ != nullptr) {
+            slot_->store(nullptr);
+            if (!renamed_) {
+                DeleteFileW(path_.c_str());
+            }
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool valid() const { return file_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return file_; }
+    bool Close() {
+        const HANDLE file = file_;
+        file_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(file);
+    }
+    bool RenameOver(const std::wstring& target) {
+        if (file_io::TakeInjectedFault(FileStep::Rename)) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        renamed_ = MoveFileExW(path_.c_str(), target.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (renamed_) {
+            slot_->store(nullptr);
+            slot_ = nullptr;
+        }
+        return renamed_;
+    }
+
+  private:
+    void Register() {
+        for (std::atomic<const wchar_t*>& slot : pendingTemporaries) {
+            const wchar_t* empty = nullptr;
+            if (slot.compare_exchange_strong(empty, path_.c_str())) {
+                slot_ = &slot;
+                return;
+            }
+        }
+    }
+
+    std::wstring path_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    std::atomic<const wchar_t*>* slot_ = nullptr;
+    bool renamed_ = false;
+};
+
+ReadStatus ReadFileInto(const std::u16string& path, S98Image& image, InputFacts& facts) {
+    // A folder cannot be opened without backup semantics: it fails here.
+    Handle file(CreateFileW(NativePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        facts.failure = Failure(path, GetLastError());
+        return ReadStatus::OpenError;
+    }
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {  // a pipe, a console, a device
+        facts.failure = {path, u"Not a regular file"};
+        return ReadStatus::OpenError;
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
+        static_cast<std::uint64_t>(size.QuadPart) > kLargestFile) {
+        facts.failure = Failure(path, ERROR_FILE_TOO_LARGE);
+        return ReadStatus::ReadError;
+    }
+    if (!image.Allocate(static_cast<std::size_t>(size.QuadPart))) {
+        facts.failure = Failure(path, ERROR_NOT_ENOUGH_MEMORY);
+        return ReadStatus::AllocationError;
+    }
+    std::size_t done = 0;
+    while (done < image.size()) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), image.data() + done, static_cast<DWORD>(image.size() - done),
+                      &got, nullptr) ||
+            got == 0) {
+            facts.failure = Failure(path, got == 0 ? ERROR_HANDLE_EOF : GetLastError());
+            return ReadStatus::ReadError;
+        }
+        done += got;
+    }
+    return ReadStatus::Ok;
+}
+
+// The folder part of a path, with its trailing separator, or "" for a bare name.
+std::wstring FolderOf(const std::wstring& path) {
+    const std::size_t separator = path.find_last_of(L"\\/:");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
+}
+
+bool WriteAll(HANDLE file, const std::uint8_t* bytes, std::size_t size) {
+    if (file_io::TakeInjectedFault(FileStep::Write)) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return false;
+    }
+    for (std::size_t done = 0; done < size;) {
+        DWORD put = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+        if (!WriteFile(file, bytes + done, chunk, &put, nullptr)) {
+            return false;
+        }
+        if (put == 0) {
+            SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+
+bool FlushToDisk(HANDLE file) {
+    if (file_io::TakeInjectedFault(FileStep::Flush)) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return false;
+    }
+    return FlushFileBuffers(file);
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentifyFile(const std::u16string& path) {
+    Handle file(CreateFileW(NativePath(path).c_str(), 0,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid()) {
+        return std::nullopt;
+    }
+    return IdentityOf(file.get());
+}
+
+ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image, InputFacts& facts) {
+    const ReadStatus status = ReadFileInto(path, image, facts);
+    if (status != ReadStatus::Ok) {
+        image.Release();
+    }
+    return status;
+}
+
+WriteOutcome ReplaceFileContents(const std::u16string& path, const std::uint8_t* bytes,
+                                 std::size_t size, std::uint32_t /*permissions*/) {
+    const std::wstring target = NativePath(path);
+    WriteOutcome outcome;
+    const auto fail = [&](WriteStatus status) {
+        outcome.status = status;
+        outcome.failure = Failure(path, GetLastError());
+        return outcome;
+    };
+
+    if (file_io::TakeInjectedFault(FileStep::CreateTemporary)) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return fail(WriteStatus::OpenError);
+    }
+    TemporaryFile temporary(FolderOf(target));
+    if (!temporary.valid()) {
+        return fail(WriteStatus::OpenError);
+    }
+    if (!WriteAll(temporary.get(), bytes, size) || !FlushToDisk(temporary.get())) {
+        return fail(WriteStatus::WriteError);
+    }
+    const std::optional<FileIdentity> written = IdentityOf(temporary.get());
+    if (!written) {
+        return fail(WriteStatus::WriteError);
+    }
+    outcome.written = *written;
+    if (!temporary.Close()) {
+        return fail(WriteStatus::WriteError);
+    }
+    // MOVEFILE_WRITE_THROUGH returns once the rename is on disk.
+    if (!temporary.RenameOver(target)) {
+        return fail(WriteStatus::OpenError);
+    }
+    if (file_io::TakeInjectedFault(FileStep::FlushFolder)) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return fail(WriteStatus::WriteError);
+    }
+    return outcome;
+}
+
+void RemoveTemporaryFilesOnInterrupt() {
+    SetConsoleCtrlHandler(RemoveTemporariesAndExit, TRUE);
+}
+
+}  // namespace morla

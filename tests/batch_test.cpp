@@ -1,0 +1,183 @@
+// A batch never destroys its own input: outputs that name a later input or an
+// output the batch already wrote are refused at the write step, by identity.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "convert_batch.h"
+#include "test_support.h"
+
+namespace morla::test {
+namespace {
+
+// One carrier at TL 10; -f3 makes it 13.
+const Bytes kSong = Stream({}, {{0xB0, 7}, {0x40, 10}}).bytes();
+// The user's own file, not a song of this batch's making: TL 50.
+const Bytes kMine = Stream({}, {{0xB0, 7}, {0x40, 50}}).bytes();
+
+Bytes Lowered(Bytes song, int by) {
+    song.back() = static_cast<std::uint8_t>(song.back() + by);
+    return song;
+}
+
+std::u16string PathOf(const std::filesystem::path& path) {
+#if defined(_WIN32)
+    return path.u16string();
+#else
+    return FromUtf8(path.string());
+#endif
+}
+
+struct BatchRun {
+    std::vector<std::string> rows;  // every row of the batch
+    std::vector<std::string> results;
+};
+
+// Runs a batch of the given paths (relative to `dir`) with -f3, in order.
+BatchRun RunBatch(const TempDir& dir, const std::vector<std::string>& names) {
+    std::vector<std::u16string> paths;
+    for (const std::string& name : names) {
+        paths.push_back(PathOf(dir / name));
+    }
+    ConvertBatch batch(paths);
+    RecordingSink log;
+    BatchRun run;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        run.results.push_back(ToUtf8(batch.Convert(i, Options().Fm(3), log).message));
+    }
+    run.rows = log.Utf8Rows();
+    return run;
+}
+
+std::vector<std::string> RowsOf(const std::string& name, const std::string& output,
+                                const std::string& result) {
+    return {name, "output file:" + output + "  volume down: FM=3",
+            result.empty() ? "-> ok" : "-> " + result};
+}
+
+std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+constexpr char kIsInput[] = "output file is also an input.";
+constexpr char kWritten[] = "output file already written.";
+
+// song.s98 and the user's own song_new.s98 in one batch: the first job would
+// replace the second input before it is read. It fails and writes nothing;
+// the second runs on the user's bytes.
+TEST(Batch, OutputThatIsALaterInputIsRefusedWhateverItsSpelling) {
+    for (const char* later : {"song_new.s98", "./song_new.s98", "sub/../song_new.s98"}) {
+        SCOPED_TRACE(later);
+        TempDir dir;
+        std::filesystem::create_directory(dir / "sub");
+        WriteFileBytes(dir / "song.s98", kSong);
+        WriteFileBytes(dir / "song_new.s98", kMine);
+        const BatchRun run = RunBatch(dir, {"song.s98", later});
+        EXPECT_EQ(run.rows, Concat({RowsOf("song.s98", "song_new.s98", kIsInput),
+                                    RowsOf("song_new.s98", "song_new_new.s98", "")}));
+        EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), kMine);
+        EXPECT_EQ(ReadFileBytes(dir / "song_new_new.s98"), Lowered(kMine, 3));
+        EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"song.s98", "song_new.s98",
+                                                                       "song_new_new.s98", "sub"}));
+    }
+}
+
+// The output is another name of a later input's file.
+TEST(Batch, OutputThatIsALinkOfALaterInputIsRefused) {
+    TempDir dir;
+    WriteFileBytes(dir / "song.s98", kSong);
+    WriteFileBytes(dir / "mine.s98", kMine);
+    std::filesystem::create_hard_link(dir / "mine.s98", dir / "song_new.s98");
+    const BatchRun run = RunBatch(dir, {"song.s98", "mine.s98"});
+    EXPECT_EQ(run.results, (std::vector<std::string>{kIsInput, ""}));
+    EXPECT_EQ(ReadFileBytes(dir / "mine.s98"), kMine);
+    EXPECT_EQ(ReadFileBytes(dir / "mine_new.s98"), Lowered(kMine, 3));
+#if !defined(_WIN32)  // symbolic links need privileges on Windows
+    TempDir other;
+    WriteFileBytes(other / "song.s98", kSong);
+    WriteFileBytes(other / "mine.s98", kMine);
+    std::filesystem::create_symlink("mine.s98", other / "song_new.s98");
+    EXPECT_EQ(RunBatch(other, {"song.s98", "mine.s98"}).results,
+              (std::vector<std::string>{kIsInput, ""}));
+    EXPECT_EQ(ReadFileBytes(other / "mine.s98"), kMine);
+#endif
+}
+
+#if defined(_WIN32)
+// Windows names are case-insensitive: another letter case is the same file.
+TEST(Batch, OutputThatIsALaterInputInAnotherLetterCaseIsRefused) {
+    TempDir dir;
+    WriteFileBytes(dir / "song.s98", kSong);
+    WriteFileBytes(dir / "song_new.s98", kMine);
+    EXPECT_EQ(RunBatch(dir, {"song.s98", "SONG_NEW.S98"}).results,
+              (std::vector<std::string>{kIsInput, ""}));
+    EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), kMine);
+}
+#else
+// A job whose output is its own input (through a link) leaves the input alone,
+// in a batch of its own too.
+TEST(Batch, OutputThatIsTheJobsOwnInputIsRefused) {
+    TempDir dir;
+    WriteFileBytes(dir / "song_new.s98", kMine);
+    std::filesystem::create_symlink("song_new.s98", dir / "song.s98");
+    RecordingSink log;
+    EXPECT_EQ(ToUtf8(ConvertJob(PathOf(dir / "song.s98"), Options().Fm(3), log)), kIsInput);
+    EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), kMine);
+}
+#endif
+
+// Two inputs with one output, and one input given twice: the second job would
+// replace what the first wrote.
+TEST(Batch, OutputAlreadyWrittenByTheBatchIsRefused) {
+    TempDir dir;
+    WriteFileBytes(dir / "a.s98", kSong);
+    WriteFileBytes(dir / "a", kMine);
+    const BatchRun twoInputs = RunBatch(dir, {"a.s98", "a"});
+    EXPECT_EQ(twoInputs.rows,
+              Concat({RowsOf("a.s98", "a_new.s98", ""), RowsOf("a", "a_new.s98", kWritten)}));
+    EXPECT_EQ(ReadFileBytes(dir / "a_new.s98"), Lowered(kSong, 3));
+
+    const BatchRun twice = RunBatch(dir, {"a.s98", "./a.s98"});
+    EXPECT_EQ(twice.results, (std::vector<std::string>{"", kWritten}));
+    EXPECT_EQ(ReadFileBytes(dir / "a_new.s98"), Lowered(kSong, 3));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"a", "a.s98", "a_new.s98"}));
+}
+
+// An input already read may be replaced by a later job's output, as any
+// output that is not the batch's own; so may an output of an earlier batch.
+TEST(Batch, EarlierInputsAndEarlierBatchesOutputsAreReplaced) {
+    TempDir dir;
+    WriteFileBytes(dir / "song.s98", kSong);
+    WriteFileBytes(dir / "song_new.s98", kMine);
+    const BatchRun run = RunBatch(dir, {"song_new.s98", "song.s98"});
+    EXPECT_EQ(run.results, (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(ReadFileBytes(dir / "song_new_new.s98"), Lowered(kMine, 3));
+    EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), Lowered(kSong, 3));
+
+    EXPECT_EQ(RunBatch(dir, {"song.s98"}).results, std::vector<std::string>{""});
+    EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), Lowered(kSong, 3));
+}
+
+// Only the write step is refused: a failing job before it, or a peak-only
+// batch, is not touched by the rules.
+TEST(Batch, RulesApplyOnlyToJobsThatWrite) {
+    TempDir dir;
+    WriteFileBytes(dir / "song.s98", kSong);
+    WriteFileBytes(dir / "song_new.s98", kMine);
+    ConvertBatch batch({PathOf(dir / "song.s98"), PathOf(dir / "song_new.s98")});
+    RecordingSink log;
+    EXPECT_EQ(batch.Convert(0, Options().PeakOnly(), log).message, u"");
+    EXPECT_EQ(batch.Convert(1, Options().FmTarget(200), log).message,
+              u"FM normalize volume must be 0-127.");
+    EXPECT_EQ(log.Utf8Rows(),
+              (std::vector<std::string>{"song.s98", "PEAK: FM=10(2nd=10)", "-> ok", "song_new.s98",
+                                        "-> FM normalize volume must be 0-127."}));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"song.s98", "song_new.s98"}));
+}
+
+}  // namespace
+}  // namespace morla::test
