@@ -79,17 +79,10 @@ class InterruptionsHeld {
     sigset_t before_;
 };
 
-// The temporary files being written, for the interruption handler: each slot
-// points at the path of one, or is empty. The handler only reads.
-constexpr int kPendingSlots = 8;
-std::atomic<const char*> pendingTemporaries[kPendingSlots];
+file_io::PendingTemporaries<char> pendingTemporaries;
 
 extern "C" void RemoveTemporariesAndExit(int signal) {
-    for (std::atomic<const char*>& slot : pendingTemporaries) {
-        if (const char* path = slot.load()) {
-            ::unlink(path);
-        }
-    }
+    pendingTemporaries.RemoveAll([](const char* path) { ::unlink(path); });
     ::_exit(128 + signal);
 }
 
@@ -105,7 +98,8 @@ class TemporaryFile {
             const InterruptionsHeld held;
             fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (fd_ >= 0) {
-                Register();
+                created_ = true;
+                slot_ = pendingTemporaries.Add(path_.c_str());
                 return;
             }
             if (errno != EEXIST) {
@@ -119,8 +113,8 @@ class TemporaryFile {
         if (fd_ >= 0) {
             ::close(fd_);
         }
-        if (slot_ != nullptr) {
-            slot_->store(nullptr);
+        if (created_) {
+            pendingTemporaries.Withdraw(slot_);
             if (!renamed_) {
                 ::unlink(path_.c_str());
             }
@@ -145,26 +139,16 @@ class TemporaryFile {
         }
         renamed_ = ::rename(path_.c_str(), target.c_str()) == 0;
         if (renamed_) {
-            slot_->store(nullptr);
-            slot_ = nullptr;
+            pendingTemporaries.Withdraw(slot_);
         }
         return renamed_;
     }
 
   private:
-    void Register() {
-        for (std::atomic<const char*>& slot : pendingTemporaries) {
-            const char* empty = nullptr;
-            if (slot.compare_exchange_strong(empty, path_.c_str())) {
-                slot_ = &slot;
-                return;
-            }
-        }
-    }
-
     std::string path_;
     int fd_ = -1;
-    std::atomic<const char*>* slot_ = nullptr;
+    file_io::PendingTemporaries<char>::Slot* slot_ = nullptr;
+    bool created_ = false;
     bool renamed_ = false;
 };
 

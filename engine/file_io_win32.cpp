@@ -94,17 +94,10 @@ std::optional<FileIdentity> IdentityOf(HANDLE file) {
         (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
 }
 
-// The temporary files being written, for the console handler: each slot
-// points at the path of one, or is empty.
-constexpr int kPendingSlots = 8;
-std::atomic<const wchar_t*> pendingTemporaries[kPendingSlots];
+file_io::PendingTemporaries<wchar_t> pendingTemporaries;
 
 BOOL WINAPI RemoveTemporariesAndExit(DWORD event) {
-    for (std::atomic<const wchar_t*>& slot : pendingTemporaries) {
-        if (const wchar_t* path = slot.load()) {
-            DeleteFileW(path);  // the file is open for deletion: it goes with its handle
-        }
-    }
+    pendingTemporaries.RemoveAll([](const wchar_t* path) { DeleteFileW(path); });
     // The numbers of the C runtime's SIGINT and SIGBREAK, as a POSIX shell
     // would report them.
     ExitProcess(128 + (event == CTRL_C_EVENT ? 2 : 21));
@@ -121,7 +114,8 @@ class TemporaryFile {
             file_ = CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (file_ != INVALID_HANDLE_VALUE) {
-                Register();
+                created_ = true;
+                slot_ = pendingTemporaries.Add(path_.c_str());
                 return;
             }
             if (GetLastError() != ERROR_FILE_EXISTS) {
@@ -133,8 +127,8 @@ class TemporaryFile {
         if (file_ != INVALID_HANDLE_VALUE) {
             CloseHandle(file_);
         }
-        if (slot_ != nullptr) {
-            slot_->store(nullptr);
+        if (created_) {
+            pendingTemporaries.Withdraw(slot_);
             if (!renamed_) {
                 DeleteFileW(path_.c_str());
             }
@@ -158,26 +152,16 @@ class TemporaryFile {
         renamed_ = MoveFileExW(path_.c_str(), target.c_str(),
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
         if (renamed_) {
-            slot_->store(nullptr);
-            slot_ = nullptr;
+            pendingTemporaries.Withdraw(slot_);
         }
         return renamed_;
     }
 
   private:
-    void Register() {
-        for (std::atomic<const wchar_t*>& slot : pendingTemporaries) {
-            const wchar_t* empty = nullptr;
-            if (slot.compare_exchange_strong(empty, path_.c_str())) {
-                slot_ = &slot;
-                return;
-            }
-        }
-    }
-
     std::wstring path_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
-    std::atomic<const wchar_t*>* slot_ = nullptr;
+    file_io::PendingTemporaries<wchar_t>::Slot* slot_ = nullptr;
+    bool created_ = false;
     bool renamed_ = false;
 };
 
