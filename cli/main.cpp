@@ -175,6 +175,9 @@ int Run(const std::vector<std::u16string>& arguments) {
     }
 
     morla::RemoveTemporaryFilesOnInterrupt();
+    // Rows go out a file at a time (flushed below), not a write per row: a
+    // terminal, a console or NUL would otherwise take a system call for each.
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     StandardOutputSink sink;
     morla::ConvertBatch batch(files);
     bool allConverted = true;

@@ -19,7 +19,7 @@ ensure_packages() {
 NATIVE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev)
 # The Windows build, cross-compiled, and Wine on a virtual display to run it.
 WINDOWS_PACKAGES=(gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-                  googletest wine wine64 xvfb xauth)
+                  googletest wine wine64 xvfb xauth fonts-wine fonts-ipafont-gothic)
 # The sanitizer build and the fuzz target (clang's libFuzzer).
 SANITIZE_PACKAGES=(clang libclang-rt-14-dev)
 # The benchmarks.

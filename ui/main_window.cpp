@@ -136,13 +136,75 @@ void RegisterClasses(HINSTANCE instance, WNDPROC windowProc) {
     registered = true;
 }
 
+// Holds a list's redrawing off while it lives; then the list is redrawn
+// whole, when the window next paints.
+class ListRedrawPaused {
+  public:
+    explicit ListRedrawPaused(HWND list) : list_(list) {
+        SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+    }
+    ~ListRedrawPaused() {
+        SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(list_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
+    }
+    ListRedrawPaused(const ListRedrawPaused&) = delete;
+    ListRedrawPaused& operator=(const ListRedrawPaused&) = delete;
+
+  private:
+    HWND list_;
+};
+
 bool quitRequested = false;
 
 }  // namespace
 
+ListSink::~ListSink() {
+    if (measure_ != nullptr) {
+        SelectObject(measure_, initialFont_);
+        DeleteDC(measure_);
+    }
+}
+
+void ListSink::Attach(HWND list) {
+    list_ = list;
+    measure_ = CreateCompatibleDC(nullptr);
+    if (measure_ == nullptr) {
+        throw SystemFailure("the report list's rows cannot be measured");
+    }
+    initialFont_ = GetCurrentObject(measure_, OBJ_FONT);
+}
+
 void ListSink::Append(std::u16string_view line) {
     const std::wstring row = Wide(line);
     SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
+    Widen(row.c_str(), static_cast<int>(row.size()));
+}
+
+void ListSink::FontChanged() {
+    const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(list_, WM_GETFONT, 0, 0));
+    SelectObject(measure_, font != nullptr ? font : initialFont_);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(measure_, &metrics);
+    margin_ = 2 * metrics.tmAveCharWidth;
+    widest_ = 0;
+    SendMessageW(list_, LB_SETHORIZONTALEXTENT, 0, 0);
+    std::wstring row;
+    const auto count = SendMessageW(list_, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        row.resize(static_cast<std::size_t>(SendMessageW(list_, LB_GETTEXTLEN, i, 0)) + 1);
+        const auto length =
+            SendMessageW(list_, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row.data()));
+        Widen(row.c_str(), static_cast<int>(length));
+    }
+}
+
+void ListSink::Widen(const wchar_t* row, int length) {
+    SIZE size{};
+    GetTextExtentPoint32W(measure_, row, length, &size);
+    if (size.cx + margin_ > widest_) {
+        widest_ = size.cx + margin_;
+        SendMessageW(list_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest_), 0);
+    }
 }
 
 TMORLA_MAIN::TMORLA_MAIN() {
@@ -182,10 +244,10 @@ TMORLA_MAIN::~TMORLA_MAIN() {
 void TMORLA_MAIN::CreateControls() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     // Tab order follows creation: the list first, then the panel.
-    LIST = CreateWindowExW(
-        WS_EX_CLIENTEDGE, L"LISTBOX", L"",
-        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0,
-        0, 0, window_, nullptr, instance, nullptr);
+    LIST = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
+                           WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL |
+                               LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+                           0, 0, 0, 0, window_, nullptr, instance, nullptr);
     Panel = CreateWindowExW(WS_EX_CONTROLPARENT, kPanelClass, L"",
                             WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0, window_, nullptr,
                             instance, nullptr);
@@ -204,7 +266,7 @@ void TMORLA_MAIN::CreateControls() {
         }
         this->*control.member = handle;
     }
-    log_ = ListSink(LIST);
+    log_.Attach(LIST);
     log_.Append(std::u16string(kInstructionRow, kInstructionRow + wcslen(kInstructionRow)));
 }
 
@@ -223,6 +285,7 @@ void TMORLA_MAIN::ApplyDpi(UINT dpi) {
                      MulDiv(control.width, dpi_, 96), MulDiv(control.height, dpi_, 96),
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
+    log_.FontChanged();
     if (font_ != nullptr) {
         DeleteObject(font_);
     }
@@ -327,6 +390,9 @@ void TMORLA_MAIN::HandleDropFiles(HDROP drop) {
 }
 
 void TMORLA_MAIN::ProcessDroppedFile(morla::ConvertBatch& batch, std::size_t index) {
+    // Painting each row as it comes would cost far more than the job: the
+    // list shows the job's rows when the window next processes its messages.
+    const ListRedrawPaused paused(LIST);
     batch.Convert(index, GatherSettings(), log_);
 }
 

@@ -25,14 +25,29 @@ inline constexpr wchar_t kInstructionRow[] =
 // manifest asks for common controls 6); it has no behaviour of its own.
 struct TXPManifest {};
 
-// Appends rows to the report list.
+// Appends rows to the report list, and keeps the list's horizontal extent as
+// wide as its widest row, so a long row can be scrolled into view.
 class ListSink : public morla::LogSink {
   public:
-    explicit ListSink(HWND list) : list_(list) {}
+    ListSink() = default;
+    ~ListSink() override;
+    ListSink(const ListSink&) = delete;
+    ListSink& operator=(const ListSink&) = delete;
+
+    void Attach(HWND list);
     void Append(std::u16string_view line) override;
+    // After the list's font has changed: measures every row again. Call it
+    // before the old font is deleted.
+    void FontChanged();
 
   private:
-    HWND list_;
+    void Widen(const wchar_t* row, int length);
+
+    HWND list_ = nullptr;
+    HDC measure_ = nullptr;  // a memory DC holding the list's font
+    HGDIOBJ initialFont_ = nullptr;
+    int margin_ = 0;  // beside the text, in pixels
+    int widest_ = 0;  // the horizontal extent set, in pixels
 };
 
 class TMORLA_MAIN {
@@ -55,7 +70,8 @@ class TMORLA_MAIN {
     // its waiting messages before each. Releases the drop handle.
     void HandleDropFiles(HDROP drop);
     // The name row, the job's rows and the outcome row of one dropped path,
-    // path `index` of the drop's batch.
+    // path `index` of the drop's batch. The list does not redraw while the job
+    // runs; its rows are painted when the window next processes its messages.
     void ProcessDroppedFile(morla::ConvertBatch& batch, std::size_t index);
     // Reads the boxes and, for ticked boxes, their fields, in the job's order.
     morla::VolumeSettings GatherSettings() const;
@@ -93,7 +109,7 @@ class TMORLA_MAIN {
     HWND window_ = nullptr;
     HFONT font_ = nullptr;
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
-    ListSink log_{nullptr};
+    ListSink log_;
 };
 
 // The one main window, for the life of the application.

@@ -3,8 +3,6 @@
 #include "main_window.h"
 
 #include <gtest/gtest.h>
-// DROPFILES, after the windows.h of the window header
-#include <shlobj.h>
 
 #include <array>
 #include <atomic>
@@ -16,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "drop_files.h"
 #include "test_support.h"
 
 namespace morla::test {
@@ -177,25 +176,6 @@ MessageBoxSeen CloseMessageBoxDuring(const std::function<void()>& action) {
     return seen;
 }
 
-// A drop handle as the shell hands it over: DROPFILES followed by the wide
-// paths, each NUL-terminated, and one more NUL.
-HDROP MakeDrop(const std::vector<std::wstring>& paths) {
-    std::wstring list;
-    for (const std::wstring& path : paths) {
-        list += path;
-        list += L'\0';
-    }
-    list += L'\0';
-    const std::size_t bytes = list.size() * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + bytes);
-    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
-    drop->pFiles = sizeof(DROPFILES);
-    drop->fWide = TRUE;
-    std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), list.data(), bytes);
-    GlobalUnlock(memory);
-    return static_cast<HDROP>(memory);
-}
-
 // A file with one carrier TL write of channel 1.
 Bytes SmallSong() {
     S98Builder song;
@@ -336,6 +316,71 @@ TEST_F(MainWindowTest, AppendedRowsStayInOrderUnselectedAndScrolledOut) {
     EXPECT_EQ(CurrentRows(), expected);
     EXPECT_EQ(SendMessageW(window.LIST, LB_GETCURSEL, 0, 0), LB_ERR);
     EXPECT_EQ(SendMessageW(window.LIST, LB_GETTOPINDEX, 0, 0), 0);
+}
+
+// The width of `row` in the list's font, in pixels.
+int TextWidth(HWND list, const std::wstring& row) {
+    HDC dc = GetDC(list);
+    const HGDIOBJ before =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32W(dc, row.c_str(), static_cast<int>(row.size()), &size);
+    SelectObject(dc, before);
+    ReleaseDC(list, dc);
+    return size.cx;
+}
+
+// A song whose detail log has `count` rows: a carrier TL write each.
+Bytes SongWithDetailRows(int count) {
+    S98Builder song;
+    song.Write(0, 0, 0xB0, 7);
+    for (int i = 0; i < count; ++i) {
+        song.Write(0, 0, 0x40 + 4 * (i % 3), 20 + i % 50);
+    }
+    song.End();
+    return song.bytes();
+}
+
+// One job of thousands of rows: every row arrives, in order, none selected,
+// the list not scrolled; a row wider than the list can be scrolled into view.
+TEST_F(MainWindowTest, ThousandsOfRowsOfOneJobAllArriveAndLongRowsScroll) {
+    TempDir dir;
+    const std::wstring longName = std::wstring(120, L'w') + L".s98";
+    WriteFileBytes(dir.path() / longName, SongWithDetailRows(5000));
+    Tick(window.C_v);
+    Tick(window.C_fn);
+    Type(window.E_fn, L"2");
+    ShowWindow(Handle(), SW_SHOWNOACTIVATE);
+    EXPECT_FALSE(Drop({(dir.path() / longName).wstring()}).shown);
+
+    const Rows rows = CurrentRows();
+    ASSERT_EQ(rows.size(), 1u + 5004u);  // name, PEAK, 5000 detail rows, summary, outcome
+    EXPECT_EQ(rows[1], longName);
+    EXPECT_EQ(rows[3].substr(9), L"FM#1 SL=0 AL=7 TL= 20 ->  22");
+    EXPECT_EQ(rows.back(), L"-> ok");
+    EXPECT_EQ(SendMessageW(window.LIST, LB_GETCURSEL, 0, 0), LB_ERR);
+    EXPECT_EQ(SendMessageW(window.LIST, LB_GETTOPINDEX, 0, 0), 0);
+
+    EXPECT_TRUE(GetWindowLongW(window.LIST, GWL_STYLE) & WS_HSCROLL);
+    int widest = 0;
+    for (const std::wstring& row : rows) {
+        widest = std::max(widest, TextWidth(window.LIST, row));
+    }
+    const auto extent = SendMessageW(window.LIST, LB_GETHORIZONTALEXTENT, 0, 0);
+    RECT list;
+    GetClientRect(window.LIST, &list);
+    ASSERT_GT(widest, list.right);  // the summary row, with the long name
+    EXPECT_GE(extent, widest);
+    EXPECT_LE(extent, widest + 40);
+    SCROLLINFO bar{};
+    bar.cbSize = sizeof bar;
+    bar.fMask = SIF_RANGE | SIF_PAGE;
+    ASSERT_TRUE(GetScrollInfo(window.LIST, SB_HORZ, &bar));
+    EXPECT_GT(bar.nMax + 1, static_cast<int>(bar.nPage));  // there is somewhere to scroll
+
+    // The list repaints once the window processes its messages.
+    ProcessMessages();
+    EXPECT_FALSE(GetUpdateRect(window.LIST, nullptr, FALSE));
 }
 
 TEST_F(MainWindowTest, EachBoxFeedsOnlyItsOwnSettingFromItsOwnField) {
