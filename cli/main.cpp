@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "file_io.h"
 #include "number_field.h"
 #include "options.h"
+#include "peak_analysis.h"
 #include "text.h"
 
 #if defined(_WIN32)
@@ -87,6 +89,9 @@ void PrintUsage() {
         text += "  " + ToUtf8(morla::FindOption(letter)->caption) + "\n";  // the window's rows
     }
     text +=
+        "  -a, --album : normalize the FILEs as one album: one gain for all, from\n"
+        "                the loudest FILE (first row: ALBUM PEAK: ...)\n"
+        "  -o DIR, --output-dir DIR : write the outputs into the folder DIR\n"
         "  -h, --help : show this help\n"
         "  --version : show the version\n\n"
         "n is attached (-f3) or the next argument (-f 3): decimal, or hexadecimal\n"
@@ -94,6 +99,9 @@ void PrintUsage() {
         "number is an error here (the window's fields count it as 0). A negative\n"
         "volume down value raises the volume. Options may be grouped (-vp) and the\n"
         "last of a repeated option wins; -- ends the options.\n\n"
+        "With --album every FILE is measured first; the normalize amounts of -F,\n"
+        "-S and -R (-2 for FM) then come from the loudest levels of all FILEs, so\n"
+        "the tracks keep their balance. A file's PEAK row shows its own levels.\n\n"
         "A file whose output would replace a later FILE, or an output written\n"
         "earlier in the same run, fails and writes nothing. Outputs are flushed to\n"
         "disk before they replace anything; an interrupted run leaves no\n"
@@ -115,12 +123,27 @@ int Finish(int status) {
 
 int Run(const std::vector<std::u16string>& arguments) {
     morla::VolumeSettings settings;
-    bool anyOption = false;
+    bool anyOption = false;  // one of the window's nine
+    bool album = false;
+    std::optional<std::u16string> outputFolder;
     std::vector<std::u16string> files;
     bool optionsEnded = false;
 
     for (std::size_t next = 0; next < arguments.size();) {
         const std::u16string& argument = arguments[next++];
+        // The value of an option: `attached` when there is one, else the next
+        // argument.
+        const auto valueOf = [&](std::u16string_view attached,
+                                 const std::string& name) -> std::optional<std::u16string> {
+            if (!attached.empty()) {
+                return std::u16string(attached);
+            }
+            if (next == arguments.size()) {
+                UsageError("option " + name + " needs a value");
+                return std::nullopt;
+            }
+            return arguments[next++];
+        };
         if (optionsEnded || argument.size() < 2 || argument[0] != u'-') {
             files.push_back(argument);
             continue;
@@ -133,11 +156,34 @@ int Run(const std::vector<std::u16string>& arguments) {
         } else if (argument == u"--version") {
             output.Write("morla " MORLA_VERSION " (morla_GUI 20110226b)\n");
             return Finish(kExitOk);
+        } else if (argument == u"--album") {
+            album = true;
+        } else if (argument == u"--output-dir") {
+            outputFolder = valueOf(u"", "--output-dir");
+            if (!outputFolder) {
+                return kExitUsage;
+            }
+        } else if (argument.starts_with(u"--output-dir=")) {
+            outputFolder = argument.substr(13);
+        } else if (argument.starts_with(u"--")) {
+            return UsageError("unknown option '" + ToUtf8(argument) + "'");
         } else {
             // Flags may be grouped; a value option takes the rest of its
             // argument as its value, or the next argument when nothing is left.
             for (std::size_t i = 1; i < argument.size(); ++i) {
                 const char16_t letter = argument[i];
+                const std::u16string_view rest = std::u16string_view(argument).substr(i + 1);
+                if (letter == u'a') {
+                    album = true;
+                    continue;
+                }
+                if (letter == u'o') {
+                    outputFolder = valueOf(rest, "-o");
+                    if (!outputFolder) {
+                        return kExitUsage;
+                    }
+                    break;
+                }
                 const morla::OptionDescription* option =
                     letter < 0x80 ? morla::FindOption(static_cast<char>(letter)) : nullptr;
                 if (option == nullptr) {
@@ -149,18 +195,15 @@ int Run(const std::vector<std::u16string>& arguments) {
                     continue;
                 }
                 const std::string name = std::string("-") + option->letter;
-                std::u16string_view value = std::u16string_view(argument).substr(i + 1);
-                if (value.empty()) {
-                    if (next == arguments.size()) {
-                        return UsageError("option " + name + " needs a value");
-                    }
-                    value = arguments[next++];
+                const std::optional<std::u16string> value = valueOf(rest, name);
+                if (!value) {
+                    return kExitUsage;
                 }
-                if (!morla::ParseNumber(value)) {
-                    return UsageError("option " + name + ": '" + ToUtf8(value) +
+                if (!morla::ParseNumber(*value)) {
+                    return UsageError("option " + name + ": '" + ToUtf8(*value) +
                                       "' is not a number");
                 }
-                morla::TickOption(settings, option->option, value);
+                morla::TickOption(settings, option->option, *value);
                 break;
             }
         }
@@ -173,13 +216,21 @@ int Run(const std::vector<std::u16string>& arguments) {
     if (files.empty()) {
         return UsageError("no FILE given");
     }
+    if (outputFolder && !morla::IsFolder(*outputFolder)) {
+        return UsageError("output folder '" + ToUtf8(*outputFolder) + "' is not a folder");
+    }
 
     morla::RemoveTemporaryFilesOnInterrupt();
     // Rows go out a file at a time (flushed below), not a write per row: a
     // terminal, a console or NUL would otherwise take a system call for each.
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     StandardOutputSink sink;
-    morla::ConvertBatch batch(files);
+    morla::ConvertBatch batch(files, outputFolder.value_or(std::u16string()));
+    if (album) {
+        // One gain for the whole album, from its loudest file.
+        settings.normalizePeaks = batch.MeasureAlbum(settings);
+        sink.Append(u"ALBUM " + morla::FormatPeakLine(*settings.normalizePeaks));
+    }
     bool allConverted = true;
     for (std::size_t index = 0; index < batch.size(); ++index) {
         const morla::JobResult result = batch.Convert(index, settings, sink);

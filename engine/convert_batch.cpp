@@ -7,7 +7,8 @@
 
 namespace morla {
 
-ConvertBatch::ConvertBatch(std::vector<std::u16string> paths) : paths_(std::move(paths)) {
+ConvertBatch::ConvertBatch(std::vector<std::u16string> paths, std::u16string outputFolder)
+    : paths_(std::move(paths)), outputFolder_(std::move(outputFolder)) {
     inputs_.reserve(paths_.size());
     for (const std::u16string& path : paths_) {
         inputs_.push_back({IdentifyFile(path)});
@@ -28,6 +29,26 @@ JobResult ConvertBatch::Convert(std::size_t index, const VolumeSettings& setting
     JobResult result = RunJob(index, settings, log);
     log.Append(result.message.empty() ? std::u16string(u"-> ok") : u"-> " + result.message);
     return result;
+}
+
+PeakLevels ConvertBatch::MeasureAlbum(const VolumeSettings& settings) {
+    class Discard : public LogSink {
+        void Append(std::u16string_view) override {}
+    } discard;
+    VolumeSettings measure = settings;
+    measure.peakOnly = true;  // up to the analysis walk, nothing written
+    PeakLevels album;
+    for (const std::u16string& path : paths_) {
+        if (const JobResult result = ConvertJob(path, measure, discard, *this); result.peaks) {
+            TakeLoudest(album, *result.peaks);
+        }
+    }
+    return album;
+}
+
+std::u16string ConvertBatch::OutputOf(const std::u16string& inputPath) const {
+    const std::u16string beside = OutputPathFor(inputPath);
+    return outputFolder_.empty() ? beside : PathInFolder(outputFolder_, FileNamePart(beside));
 }
 
 std::u16string ConvertBatch::CheckOutput(const std::u16string& outputPath) {

@@ -9,6 +9,7 @@
 #include "convert_job.h"
 #include "file_io.h"
 #include "log_sink.h"
+#include "peak_analysis.h"
 
 namespace morla {
 
@@ -22,10 +23,17 @@ namespace morla {
 //   - a file the batch has already written: "output file already written.".
 // Files are compared by identity, so any spelling of a path, a hard link or a
 // symbolic link reaches the same file.
+//
+// Outputs go beside their inputs, or all into one folder given at the start.
+//
+// Album mode measures every file first and normalizes every file from the
+// loudest levels of them all, so that the tracks of one soundtrack keep the
+// balance between them.
 class ConvertBatch : private OutputRules {
   public:
-    // Takes the identities of the inputs that exist now.
-    explicit ConvertBatch(std::vector<std::u16string> paths);
+    // Takes the identities of the inputs that exist now. With an output
+    // folder, every output is written into it under the name its job gives.
+    explicit ConvertBatch(std::vector<std::u16string> paths, std::u16string outputFolder = {});
 
     std::size_t size() const { return paths_.size(); }
     const std::u16string& path(std::size_t index) const { return paths_[index]; }
@@ -38,7 +46,14 @@ class ConvertBatch : private OutputRules {
     // the job's rows, then "-> ok" or "-> " and the message.
     JobResult Convert(std::size_t index, const VolumeSettings& settings, LogSink& log);
 
+    // Album mode, before any job: measures every input (target range check,
+    // read, header check, analysis walk) without a row or a write, and
+    // returns the loudest levels over the files measured whole. A file that
+    // fails here does not count; its job reports the failure later.
+    PeakLevels MeasureAlbum(const VolumeSettings& settings);
+
   private:
+    std::u16string OutputOf(const std::u16string& inputPath) const override;
     std::u16string CheckOutput(const std::u16string& outputPath) override;
     void OutputWritten(const FileIdentity& written) override;
 
@@ -47,6 +62,7 @@ class ConvertBatch : private OutputRules {
         bool read = false;
     };
     std::vector<std::u16string> paths_;
+    std::u16string outputFolder_;  // empty: beside each input
     std::vector<Input> inputs_;
     std::vector<FileIdentity> written_;
 };

@@ -65,7 +65,7 @@ ImageOutcome ConvertImage(S98Image& image, VolumeSettings& settings, LogSink& lo
         return outcome;
     }
 
-    ApplyFinalAmounts(settings, outcome.peaks);
+    ApplyFinalAmounts(settings, settings.normalizePeaks.value_or(outcome.peaks));
     // The rewrite continues from the algorithms the analysis left.
     const RewriteAmounts amounts{settings.fmDown, settings.ssgDown, settings.rhythmDown,
                                  settings.showDetail};
@@ -117,20 +117,30 @@ JobResult ConvertJob(const std::u16string& path, VolumeSettings settings, LogSin
         case ReadStatus::Ok:
             break;
         case ReadStatus::OpenError:
-            return {kInputOpenError, input.failure};
+            result.message = kInputOpenError;
+            break;
         case ReadStatus::AllocationError:
-            return {kMemoryAllocationError, input.failure};
+            result.message = kMemoryAllocationError;
+            break;
         case ReadStatus::ReadError:
-            return {kInputReadError, input.failure};
+            result.message = kInputReadError;
+            break;
     }
-
-    const ImageOutcome outcome = ConvertImage(image, settings, log);
-    if (!outcome.error.empty() || !outcome.rewritten) {
-        result.message = outcome.error;
+    if (!result.message.empty()) {
+        result.failure = input.failure;
         return result;
     }
 
-    const std::u16string outputPath = OutputPathFor(path);
+    const ImageOutcome outcome = ConvertImage(image, settings, log);
+    result.message = outcome.error;
+    if (outcome.error.empty()) {
+        result.peaks = outcome.peaks;
+    }
+    if (!outcome.error.empty() || !outcome.rewritten) {
+        return result;
+    }
+
+    const std::u16string outputPath = rules.OutputOf(path);
     log.Append(FormatSummaryLine(outputPath, settings));
     result.message = rules.CheckOutput(outputPath);
     if (!result.message.empty()) {
@@ -143,11 +153,14 @@ JobResult ConvertJob(const std::u16string& path, VolumeSettings settings, LogSin
             rules.OutputWritten(written.written);
             return result;
         case WriteStatus::OpenError:
-            return {kOutputOpenError, written.failure};
+            result.message = kOutputOpenError;
+            break;
         case WriteStatus::WriteError:
-            return {kOutputWriteError, written.failure};
+            result.message = kOutputWriteError;
+            break;
     }
-    return {kOutputWriteError, written.failure};
+    result.failure = written.failure;
+    return result;
 }
 
 std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "file_io.h"
@@ -29,6 +30,9 @@ struct VolumeSettings {
     bool showDetail = false;
     bool peakOnly = false;
     bool useSecondPeak = false;
+    // Album mode: the normalize amounts come from these peaks (the album's)
+    // instead of the file's own. The PEAK line still shows the file's own.
+    std::optional<PeakLevels> normalizePeaks = std::nullopt;
 };
 
 // Checks the normalize targets; the empty text or the range message.
@@ -59,10 +63,13 @@ std::u16string OutputPathFor(std::u16string_view inputPath);
 // "output file:<name>  volume down:" with the FM, SSG and RHYTHM parts.
 std::u16string FormatSummaryLine(std::u16string_view outputPath, const VolumeSettings& settings);
 
-// What a job's batch decides about its output (see ConvertBatch).
+// Where a job's output goes, and what its batch decides about it (see
+// ConvertBatch).
 class OutputRules {
   public:
     virtual ~OutputRules() = default;
+    // The output's path for the input at `inputPath`.
+    virtual std::u16string OutputOf(const std::u16string& inputPath) const = 0;
     // At the write step, before anything is written: the empty text when the
     // job may write `outputPath`, else the job's message.
     virtual std::u16string CheckOutput(const std::u16string& outputPath) = 0;
@@ -72,8 +79,9 @@ class OutputRules {
 
 // How a job ended.
 struct JobResult {
-    std::u16string message;  // empty on success, else the job's one message
-    FileFailure failure;     // the system's reason, when a file operation failed
+    std::u16string message;           // empty on success, else the job's one message
+    FileFailure failure;              // the system's reason, when a file operation failed
+    std::optional<PeakLevels> peaks;  // the file's own, once its analysis walk completed
 };
 
 // Runs one job on the file at `path`, under the output rules of its batch.

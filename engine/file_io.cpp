@@ -42,6 +42,21 @@ std::string TemporaryName() {
 
 namespace morla {
 
+std::u16string PathInFolder(std::u16string_view folder, std::u16string_view name) {
+#if defined(_WIN32)
+    constexpr char16_t kSeparator = u'\\';
+#else
+    constexpr char16_t kSeparator = u'/';
+#endif
+    std::u16string path(folder);
+    if (!path.empty() && path.back() != u'/' && path.back() != u'\\' &&
+        !(path.back() == u':' && kSeparator == u'\\')) {
+        path += kSeparator;
+    }
+    path += name;
+    return path;
+}
+
 void InjectFileFault(FileStep step) {
     ++file_io::injectedFaults[static_cast<std::size_t>(step)];
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "s98_image.h"
 
@@ -25,6 +26,13 @@ struct FileIdentity {
 
 // The identity of the file `path` reaches (links followed), if it exists.
 std::optional<FileIdentity> IdentifyFile(const std::u16string& path);
+
+// True when `path` names an existing folder (links followed).
+bool IsFolder(const std::u16string& path);
+
+// The path of the file `name` in `folder`, with the platform's separator
+// between them unless `folder` already ends in one (or in a drive's ':').
+std::u16string PathInFolder(std::u16string_view folder, std::u16string_view name);
 
 // Why a file operation failed: the file it concerns and the system's words
 // for it ("Permission denied"). Both empty when there was nothing to report.

@@ -275,6 +275,11 @@ std::optional<FileIdentity> IdentifyFile(const std::u16string& path) {
                         static_cast<std::uint64_t>(status.st_ino)};
 }
 
+bool IsFolder(const std::u16string& path) {
+    struct stat status;
+    return ::stat(ToUtf8(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image, InputFacts& facts) {
     const ReadStatus status = ReadFileInto(ToUtf8(path), image, facts);
     if (status != ReadStatus::Ok) {

@@ -247,6 +247,11 @@ std::optional<FileIdentity> IdentifyFile(const std::u16string& path) {
     return IdentityOf(file.get());
 }
 
+bool IsFolder(const std::u16string& path) {
+    const DWORD attributes = GetFileAttributesW(NativePath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image, InputFacts& facts) {
     const ReadStatus status = ReadFileInto(path, image, facts);
     if (status != ReadStatus::Ok) {

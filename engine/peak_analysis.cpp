@@ -1,5 +1,7 @@
 #include "peak_analysis.h"
 
+#include <algorithm>
+
 #include "command_walk.h"
 #include "text.h"
 
@@ -52,6 +54,13 @@ std::u16string AnalysisWalk(const S98Image& image, const S98Layout& layout,
         [&](const S98Command& command) { AnalyseCommand(command, algorithms, measured); });
     peaks = measured;
     return error;
+}
+
+void TakeLoudest(PeakLevels& album, const PeakLevels& file) {
+    album.fmPeak = std::min(album.fmPeak, file.fmPeak);
+    album.fmSecondPeak = std::min(album.fmSecondPeak, file.fmSecondPeak);
+    album.ssgPeak = std::max(album.ssgPeak, file.ssgPeak);
+    album.rhythmPeak = std::max(album.rhythmPeak, file.rhythmPeak);
 }
 
 std::u16string FormatPeakLine(const PeakLevels& peaks) {

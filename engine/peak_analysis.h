@@ -27,6 +27,11 @@ void AnalyseCommand(const S98Command& command, AlgorithmTable& algorithms, PeakL
 std::u16string AnalysisWalk(const S98Image& image, const S98Layout& layout,
                             AlgorithmTable& algorithms, PeakLevels& peaks);
 
+// Album mode: folds one file's peaks into the peaks of an album, keeping the
+// loudest of each (the lowest FM and second FM levels, the highest SSG and
+// rhythm levels). A level that no file has keeps its start value.
+void TakeLoudest(PeakLevels& album, const PeakLevels& file);
+
 // "PEAK:" followed by the FM, SSG and rhythm parts of what was measured.
 std::u16string FormatPeakLine(const PeakLevels& peaks);
 

@@ -194,7 +194,8 @@ TEST(Cli, HelpListsEveryOptionAndVersionAnswers) {
               "-Fn : normalize OPNA/OPN/OPN2 FM volume value (n=value)",
               "-Sn : normalize OPNA/OPN SSG volume value (n=value)",
               "-Rn : normalize OPNA RHYTHM volume value (n=value)", "-v : show detail convert log",
-              "-p : show peak level only", "-2 : use 2nd peak level (TL!=0) for FM normalize"}) {
+              "-p : show peak level only", "-2 : use 2nd peak level (TL!=0) for FM normalize",
+              "-a, --album", "-o DIR, --output-dir DIR"}) {
             EXPECT_NE(run.out.find(caption), std::string::npos) << caption;
         }
     }
@@ -217,6 +218,59 @@ TEST(Cli, NonAsciiNamesAndFoldersWork) {
     Bytes expected = Song();
     expected[expected.size() - 5] = 10;  // the SSG volume write's data byte
     EXPECT_EQ(output, expected);
+}
+
+// --album: the ALBUM PEAK row first, with or without -v or -p; then every
+// file as without it, normalized from the album's peaks.
+TEST(Cli, AlbumNormalizesEveryFileFromTheLoudest) {
+    TempDir dir;
+    WriteFileBytes(dir / "song.s98", Song());  // FM 20, SSG 12, rhythm 40
+    WriteFileBytes(dir / "loud.s98", Stream({}, {{0xB0, 7}, {0x40, 5}, {0x08, 15}}).bytes());
+    const CliRun run = Morla(dir, {"--album", "-F127", "-S15", "song.s98", "loud.s98"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.rows,
+              (std::vector<std::string>{
+                  "ALBUM PEAK: FM=5(2nd=5) SSG=15 RHYTHM=40", "song.s98",
+                  "output file:song_new.s98  volume down: FM=-5 SSG=0", "-> ok", "loud.s98",
+                  "output file:loud_new.s98  volume down: FM=-5 SSG=0", "-> ok"}));
+
+    const CliRun peaks = Morla(dir, {"-ap", "song.s98", "missing.s98"});
+    EXPECT_EQ(peaks.status, 1);
+    EXPECT_EQ(peaks.rows,
+              (std::vector<std::string>{"ALBUM PEAK: FM=20(2nd=20) SSG=12 RHYTHM=40", "song.s98",
+                                        "PEAK: FM=20(2nd=20) SSG=12 RHYTHM=40", "-> ok",
+                                        "missing.s98", "-> input file open error."}));
+}
+
+TEST(Cli, OutputFolderTakesEveryOutput) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "in");
+    std::filesystem::create_directory(dir / "out");
+    WriteFileBytes(dir / "in" / "song.s98", Song());
+    for (const std::vector<std::string>& option : {std::vector<std::string>{"-o", "out"},
+                                                   {"-oout"},
+                                                   {"--output-dir", "out"},
+                                                   {"--output-dir=out"}}) {
+        std::filesystem::remove(dir / "out" / "song_new.s98");
+        std::vector<std::string> arguments = option;
+        arguments.insert(arguments.end(), {"-f3", "in/song.s98"});
+        const CliRun run = Morla(dir, arguments);
+        EXPECT_EQ(run.status, 0) << option.front();
+        EXPECT_EQ(run.rows[1], "output file:song_new.s98  volume down: FM=3");
+        EXPECT_EQ(FolderEntries(dir / "out"), std::vector<std::string>{"song_new.s98"});
+        EXPECT_EQ(FolderEntries(dir / "in"), std::vector<std::string>{"song.s98"});
+    }
+    for (const char* missing : {"nowhere", "in/song.s98"}) {
+        const CliRun run = Morla(dir, {"-f3", "-o", missing, "in/song.s98"});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err.rfind(
+                      std::string("morla: output folder '") + missing + "' is not a folder\n", 0),
+                  0u);
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(
+        Morla(dir, {"-f3", "in/song.s98", "-o"}).err.rfind("morla: option -o needs a value", 0),
+        0u);
 }
 
 // The rows are the product of -p: a run that cannot write them fails, and

@@ -1,0 +1,167 @@
+// Album mode and an output folder: one gain for all files of a batch, from
+// the loudest of them; outputs written into one folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "convert_batch.h"
+#include "file_io.h"
+#include "test_support.h"
+
+namespace morla::test {
+namespace {
+
+std::u16string PathOf(const std::filesystem::path& path) {
+#if defined(_WIN32)
+    return path.u16string();
+#else
+    return FromUtf8(path.string());
+#endif
+}
+
+// Tracks whose loudest levels lie in different classes. Carriers under
+// algorithm 7 on channel 1 (slots 0x40, 0x44, 0x48, 0x4C).
+const Bytes kQuietFm = Stream({}, {{0xB0, 7}, {0x40, 10}, {0x08, 12}}).bytes();
+const Bytes kLoudFm = Stream({}, {{0xB0, 7}, {0x40, 0}, {0x44, 20}, {0x11, 40}}).bytes();
+const Bytes kBroken = S98Builder({}, '2').bytes();  // version error
+const Bytes kSsgOnly = Stream({}, {{0x09, 9}}).bytes();
+
+struct AlbumRun {
+    std::string albumRow;
+    std::vector<std::string> rows;  // the jobs' rows
+};
+
+// Writes the tracks into `dir`, measures them as an album, then runs every
+// job with the album's peaks, as the command line's --album does.
+AlbumRun RunAlbum(const TempDir& dir, const std::vector<std::pair<std::string, Bytes>>& tracks,
+                  VolumeSettings settings, const std::u16string& outputFolder = {}) {
+    std::vector<std::u16string> paths;
+    for (const auto& [name, bytes] : tracks) {
+        WriteFileBytes(dir / name, bytes);
+        paths.push_back(PathOf(dir / name));
+    }
+    ConvertBatch batch(paths, outputFolder);
+    AlbumRun run;
+    settings.normalizePeaks = batch.MeasureAlbum(settings);
+    run.albumRow = "ALBUM " + ToUtf8(FormatPeakLine(*settings.normalizePeaks));
+    RecordingSink log;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        batch.Convert(i, settings, log);
+    }
+    run.rows = log.Utf8Rows();
+    return run;
+}
+
+std::vector<std::string> SummaryRows(const std::vector<std::string>& rows) {
+    std::vector<std::string> summaries;
+    for (const std::string& row : rows) {
+        if (row.rfind("output file:", 0) == 0) {
+            summaries.push_back(row.substr(row.find("  volume down:")));
+        }
+    }
+    return summaries;
+}
+
+// The loudest of each class over the files measured whole: FM and its
+// second peak from different files, SSG and rhythm from others; the broken
+// file in the middle counts for nothing and still reports its own failure.
+TEST(Album, PeaksAreTheLoudestOfEachClassAcrossTheFilesThatCouldBeMeasured) {
+    TempDir dir;
+    const AlbumRun run = RunAlbum(dir,
+                                  {{"quiet.s98", kQuietFm},
+                                   {"broken.s98", kBroken},
+                                   {"loud.s98", kLoudFm},
+                                   {"ssg.s98", kSsgOnly}},
+                                  Options().FmTarget(127).SsgTarget(15).RhythmTarget(63).Detail());
+    EXPECT_EQ(run.albumRow, "ALBUM PEAK: FM=0(2nd=10) SSG=12 RHYTHM=40");
+
+    // One amount for every file: 127 - 127 - 0, 12 - 15, 40 - 63.
+    EXPECT_EQ(SummaryRows(run.rows),
+              std::vector<std::string>(3, "  volume down: FM=0 SSG=-3 RHYTHM=-23"));
+    // Each file's PEAK row shows its own levels.
+    EXPECT_EQ(run.rows[1], "PEAK: FM=10(2nd=10) SSG=12");
+    EXPECT_NE(std::find(run.rows.begin(), run.rows.end(), "-> S98 version error."), run.rows.end());
+    EXPECT_EQ(ReadFileBytes(dir / "ssg_new.s98").back(), 12);  // 9 raised by 3
+}
+
+TEST(Album, SecondPeakOptionTakesTheAlbumsLowestSecondPeak) {
+    TempDir dir;
+    const AlbumRun run = RunAlbum(dir, {{"quiet.s98", kQuietFm}, {"loud.s98", kLoudFm}},
+                                  Options().FmTarget(127).SecondPeak());
+    EXPECT_EQ(SummaryRows(run.rows), std::vector<std::string>(2, "  volume down: FM=-10"));
+    EXPECT_EQ(ReadFileBytes(dir / "quiet_new.s98")[kQuietFm.size() - 4], 0);  // TL 10 -> 0
+}
+
+// A level that no file has stays absent from the album's row, and its
+// amount is worked out from the start value as for a single file.
+TEST(Album, LevelsNoFileHasStayAbsent) {
+    TempDir dir;
+    const AlbumRun run = RunAlbum(dir, {{"a.s98", kSsgOnly}, {"b.s98", kSsgOnly}},
+                                  Options().FmTarget(100).RhythmTarget(10));
+    EXPECT_EQ(run.albumRow, "ALBUM PEAK: SSG=9");
+    EXPECT_EQ(SummaryRows(run.rows),
+              std::vector<std::string>(2, "  volume down: FM=-101 RHYTHM=-11"));
+
+    TempDir empty;
+    EXPECT_EQ(RunAlbum(empty, {{"broken.s98", kBroken}}, Options().Fm(1)).albumRow, "ALBUM PEAK:");
+}
+
+// Measuring writes nothing and reads no input for good: the batch rules hold
+// for the jobs that follow, and peak-only mode writes nothing at all.
+TEST(Album, MeasuringWritesNothingAndKeepsTheBatchRules) {
+    TempDir dir;
+    WriteFileBytes(dir / "song_new.s98", kLoudFm);
+    const AlbumRun run =
+        RunAlbum(dir, {{"song.s98", kQuietFm}, {"song_new.s98", kLoudFm}}, Options().FmTarget(120));
+    EXPECT_EQ(run.rows[2], "-> output file is also an input.");
+    EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), kLoudFm);
+
+    TempDir peaks;
+    const AlbumRun peakOnly =
+        RunAlbum(peaks, {{"a.s98", kQuietFm}, {"b.s98", kLoudFm}}, Options().PeakOnly());
+    EXPECT_EQ(peakOnly.rows,
+              (std::vector<std::string>{"a.s98", "PEAK: FM=10(2nd=10) SSG=12", "-> ok", "b.s98",
+                                        "PEAK: FM=0(2nd=20) RHYTHM=40", "-> ok"}));
+    EXPECT_EQ(FolderEntries(peaks.path()), (std::vector<std::string>{"a.s98", "b.s98"}));
+}
+
+// Outputs go into the folder and nowhere else; two inputs of one name from
+// different folders meet there, and the second is refused.
+TEST(OutputFolder, OutputsLandInTheFolderUnderTheirOwnNames) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "one");
+    std::filesystem::create_directories(dir / "two");
+    std::filesystem::create_directories(dir / "out");
+    WriteFileBytes(dir / "one" / "song.s98", kQuietFm);
+    WriteFileBytes(dir / "two" / "song.s98", kLoudFm);
+    WriteFileBytes(dir / "one" / "other", kLoudFm);
+    ConvertBatch batch({PathOf(dir / "one" / "song.s98"), PathOf(dir / "one" / "other"),
+                        PathOf(dir / "two" / "song.s98")},
+                       PathOf(dir / "out"));
+    RecordingSink log;
+    std::vector<std::u16string> results;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        results.push_back(batch.Convert(i, Options().Fm(1), log).message);
+    }
+    EXPECT_EQ(results, (std::vector<std::u16string>{u"", u"", u"output file already written."}));
+    EXPECT_EQ(log.Utf8Rows()[1], "output file:song_new.s98  volume down: FM=1");
+    EXPECT_EQ(FolderEntries(dir / "out"),
+              (std::vector<std::string>{"other_new.s98", "song_new.s98"}));
+    EXPECT_EQ(FolderEntries(dir / "one"), (std::vector<std::string>{"other", "song.s98"}));
+    EXPECT_EQ(FolderEntries(dir / "two"), std::vector<std::string>{"song.s98"});
+    EXPECT_EQ(ReadFileBytes(dir / "out" / "song_new.s98").size(), kQuietFm.size());
+}
+
+TEST(OutputFolder, JoinsFolderAndNameOnce) {
+#if defined(_WIN32)
+    EXPECT_EQ(PathInFolder(u"C:\\out", u"a_new.s98"), u"C:\\out\\a_new.s98");
+    EXPECT_EQ(PathInFolder(u"C:", u"a_new.s98"), u"C:a_new.s98");
+#else
+    EXPECT_EQ(PathInFolder(u"/out", u"a_new.s98"), u"/out/a_new.s98");
+#endif
+    EXPECT_EQ(PathInFolder(u"out/", u"a_new.s98"), u"out/a_new.s98");
+    EXPECT_EQ(PathInFolder(u"out\\", u"a_new.s98"), u"out\\a_new.s98");
+}
+
+}  // namespace
+}  // namespace morla::test
