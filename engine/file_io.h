@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,12 +72,37 @@ struct WriteOutcome {
     FileFailure failure;   // set on failure
 };
 
-// Replaces the file at `path` with `size` bytes, whole or not at all: the
-// bytes go to a temporary file of a short name of its own (".morla-XXXXXX.tmp")
-// in the same folder, which is flushed to disk, renamed over `path`, and the
-// folder flushed after it. The new file gets `permissions` as the umask allows
-// (POSIX). On failure the temporary file is removed; an existing file at
-// `path` is left as it was.
+// A new file that replaces the file at `path` whole, or not at all, written
+// in pieces as it is made. Until Commit the bytes go to a temporary file of a
+// short name of its own (".morla-XXXXXX.tmp") in the same folder; Commit
+// flushes it to disk, renames it over `path` and flushes the folder after it.
+// The new file gets `permissions` as the umask allows (POSIX). A failure at
+// any step, or destruction without Commit, removes the temporary file; an
+// existing file at `path` is left as it was.
+class OutputFile {
+  public:
+    OutputFile(const std::u16string& path, std::uint32_t permissions);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Appends bytes; after the first failure nothing more is written.
+    void Append(const std::uint8_t* bytes, std::size_t size);
+    // Overwrites bytes already written, from `offset` on.
+    void WriteAt(std::size_t offset, const std::uint8_t* bytes, std::size_t size);
+    // False once creating or writing has failed.
+    bool ok() const;
+    // The first failure so far (OpenError when the temporary file could not
+    // be created, WriteError when a write failed), else the outcome of
+    // flushing and renaming. Call once.
+    WriteOutcome Commit();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Replaces the file at `path` with `size` bytes through an OutputFile.
 WriteOutcome ReplaceFileContents(const std::u16string& path, const std::uint8_t* bytes,
                                  std::size_t size, std::uint32_t permissions);
 

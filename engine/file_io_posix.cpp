@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <limits>
+#include <optional>
 #include <system_error>
 
 #include "file_io_internal.h"
@@ -288,46 +289,88 @@ ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image, InputFacts
     return status;
 }
 
-WriteOutcome ReplaceFileContents(const std::u16string& path, const std::uint8_t* bytes,
-                                 std::size_t size, std::uint32_t permissions) {
-    const std::string target = ToUtf8(path);
-    const std::string folder = FolderOf(target);
-    WriteOutcome outcome;
-    const auto fail = [&](WriteStatus status, const std::string& about) {
-        outcome.status = status;
-        outcome.failure = Failure(about, errno);
-        return outcome;
-    };
+struct OutputFile::State {
+    explicit State(const std::string& target) : target(target), folder(FolderOf(target)) {}
+    std::string target;
+    std::string folder;
+    std::optional<TemporaryFile> temporary;
+    WriteOutcome outcome;  // the first failure
 
+    void Fail(WriteStatus status, const std::string& about) {
+        if (outcome.status == WriteStatus::Ok) {
+            outcome.status = status;
+            outcome.failure = Failure(about, errno);
+        }
+    }
+};
+
+OutputFile::OutputFile(const std::u16string& path, std::uint32_t permissions)
+    : state_(std::make_unique<State>(ToUtf8(path))) {
+    State& state = *state_;
     if (file_io::TakeInjectedFault(FileStep::CreateTemporary)) {
         errno = EIO;
-        return fail(WriteStatus::OpenError, target);
+        state.Fail(WriteStatus::OpenError, state.target);
+        return;
     }
-    TemporaryFile temporary(folder);
-    if (!temporary.valid()) {
-        return fail(WriteStatus::OpenError, target);
+    state.temporary.emplace(state.folder);
+    if (!state.temporary->valid()) {
+        state.Fail(WriteStatus::OpenError, state.target);
+        return;
     }
     // Never more open than the input; the umask may take more away.
-    ::fchmod(temporary.fd(), static_cast<mode_t>(permissions & 0777) & ~kUmask);
-    if (!WriteAll(temporary.fd(), bytes, size) || !FlushToDisk(temporary.fd(), FileStep::Flush)) {
-        return fail(WriteStatus::WriteError, target);
+    ::fchmod(state.temporary->fd(), static_cast<mode_t>(permissions & 0777) & ~kUmask);
+}
+
+OutputFile::~OutputFile() = default;
+
+bool OutputFile::ok() const {
+    return state_->outcome.status == WriteStatus::Ok;
+}
+
+void OutputFile::Append(const std::uint8_t* bytes, std::size_t size) {
+    if (ok() && !WriteAll(state_->temporary->fd(), bytes, size)) {
+        state_->Fail(WriteStatus::WriteError, state_->target);
+    }
+}
+
+void OutputFile::WriteAt(std::size_t offset, const std::uint8_t* bytes, std::size_t size) {
+    if (!ok()) {
+        return;
+    }
+    const int fd = state_->temporary->fd();
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end < 0 || ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0 ||
+        !WriteAll(fd, bytes, size) || ::lseek(fd, end, SEEK_SET) < 0) {
+        state_->Fail(WriteStatus::WriteError, state_->target);
+    }
+}
+
+WriteOutcome OutputFile::Commit() {
+    State& state = *state_;
+    if (!ok()) {
+        return state.outcome;
+    }
+    TemporaryFile& temporary = *state.temporary;
+    if (!FlushToDisk(temporary.fd(), FileStep::Flush)) {
+        state.Fail(WriteStatus::WriteError, state.target);
+        return state.outcome;
     }
     struct stat status;
-    if (::fstat(temporary.fd(), &status) != 0) {
-        return fail(WriteStatus::WriteError, target);
+    if (::fstat(temporary.fd(), &status) != 0 || !temporary.Close()) {
+        state.Fail(WriteStatus::WriteError, state.target);
+        return state.outcome;
     }
-    outcome.written = {static_cast<std::uint64_t>(status.st_dev),
-                       static_cast<std::uint64_t>(status.st_ino)};
-    if (!temporary.Close()) {
-        return fail(WriteStatus::WriteError, target);
+    if (!temporary.RenameOver(state.target)) {
+        state.Fail(WriteStatus::OpenError, state.target);
+        return state.outcome;
     }
-    if (!temporary.RenameOver(target)) {
-        return fail(WriteStatus::OpenError, target);
+    if (!FlushFolder(state.folder)) {
+        state.Fail(WriteStatus::WriteError, state.folder.empty() ? std::string(".") : state.folder);
+        return state.outcome;
     }
-    if (!FlushFolder(folder)) {
-        return fail(WriteStatus::WriteError, folder.empty() ? std::string(".") : folder);
-    }
-    return outcome;
+    state.outcome.written = {static_cast<std::uint64_t>(status.st_dev),
+                             static_cast<std::uint64_t>(status.st_ino)};
+    return state.outcome;
 }
 
 void RemoveTemporaryFilesOnInterrupt() {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <limits>
+#include <optional>
 
 #include "file_io_internal.h"
 #include "text.h"
@@ -260,44 +261,88 @@ ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image, InputFacts
     return status;
 }
 
-WriteOutcome ReplaceFileContents(const std::u16string& path, const std::uint8_t* bytes,
-                                 std::size_t size, std::uint32_t /*permissions*/) {
-    const std::wstring target = NativePath(path);
-    WriteOutcome outcome;
-    const auto fail = [&](WriteStatus status) {
-        outcome.status = status;
-        outcome.failure = Failure(path, GetLastError());
-        return outcome;
-    };
+struct OutputFile::State {
+    State(const std::u16string& path) : path(path), target(NativePath(path)) {}
+    std::u16string path;
+    std::wstring target;
+    std::optional<TemporaryFile> temporary;
+    WriteOutcome outcome;  // the first failure
 
+    void Fail(WriteStatus status) {
+        if (outcome.status == WriteStatus::Ok) {
+            outcome.status = status;
+            outcome.failure = Failure(path, GetLastError());
+        }
+    }
+};
+
+OutputFile::OutputFile(const std::u16string& path, std::uint32_t /*permissions*/)
+    : state_(std::make_unique<State>(path)) {
+    State& state = *state_;
     if (file_io::TakeInjectedFault(FileStep::CreateTemporary)) {
         SetLastError(ERROR_WRITE_FAULT);
-        return fail(WriteStatus::OpenError);
+        state.Fail(WriteStatus::OpenError);
+        return;
     }
-    TemporaryFile temporary(FolderOf(target));
-    if (!temporary.valid()) {
-        return fail(WriteStatus::OpenError);
+    state.temporary.emplace(FolderOf(state.target));
+    if (!state.temporary->valid()) {
+        state.Fail(WriteStatus::OpenError);
     }
-    if (!WriteAll(temporary.get(), bytes, size) || !FlushToDisk(temporary.get())) {
-        return fail(WriteStatus::WriteError);
+}
+
+OutputFile::~OutputFile() = default;
+
+bool OutputFile::ok() const {
+    return state_->outcome.status == WriteStatus::Ok;
+}
+
+void OutputFile::Append(const std::uint8_t* bytes, std::size_t size) {
+    if (ok() && !WriteAll(state_->temporary->get(), bytes, size)) {
+        state_->Fail(WriteStatus::WriteError);
+    }
+}
+
+void OutputFile::WriteAt(std::size_t offset, const std::uint8_t* bytes, std::size_t size) {
+    if (!ok()) {
+        return;
+    }
+    const HANDLE file = state_->temporary->get();
+    LARGE_INTEGER end{}, at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, &end, FILE_CURRENT) ||
+        !SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !WriteAll(file, bytes, size) ||
+        !SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) {
+        state_->Fail(WriteStatus::WriteError);
+    }
+}
+
+WriteOutcome OutputFile::Commit() {
+    State& state = *state_;
+    if (!ok()) {
+        return state.outcome;
+    }
+    TemporaryFile& temporary = *state.temporary;
+    if (!FlushToDisk(temporary.get())) {
+        state.Fail(WriteStatus::WriteError);
+        return state.outcome;
     }
     const std::optional<FileIdentity> written = IdentityOf(temporary.get());
-    if (!written) {
-        return fail(WriteStatus::WriteError);
-    }
-    outcome.written = *written;
-    if (!temporary.Close()) {
-        return fail(WriteStatus::WriteError);
+    if (!written || !temporary.Close()) {
+        state.Fail(WriteStatus::WriteError);
+        return state.outcome;
     }
     // MOVEFILE_WRITE_THROUGH returns once the rename is on disk.
-    if (!temporary.RenameOver(target)) {
-        return fail(WriteStatus::OpenError);
+    if (!temporary.RenameOver(state.target)) {
+        state.Fail(WriteStatus::OpenError);
+        return state.outcome;
     }
     if (file_io::TakeInjectedFault(FileStep::FlushFolder)) {
         SetLastError(ERROR_WRITE_FAULT);
-        return fail(WriteStatus::WriteError);
+        state.Fail(WriteStatus::WriteError);
+        return state.outcome;
     }
-    return outcome;
+    state.outcome.written = *written;
+    return state.outcome;
 }
 
 void RemoveTemporaryFilesOnInterrupt() {
