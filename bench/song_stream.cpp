@@ -1,5 +1,6 @@
 #include "song_stream.h"
 
+#include <array>
 #include <fstream>
 #include <iterator>
 
@@ -19,6 +20,23 @@ class Dice {
 
   private:
     std::uint32_t state_ = 20110226u;
+};
+
+// SplitMix64: every bit of every draw is usable, so one draw decides a whole
+// command and no bit field repeats with a short period that a branch
+// predictor could learn.
+class RandomBits {
+  public:
+    explicit RandomBits(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t Next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15u);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+        return z ^ (z >> 31);
+    }
+
+  private:
+    std::uint64_t state_;
 };
 
 }  // namespace
@@ -70,6 +88,55 @@ std::vector<std::uint8_t> MakeSongImage(std::size_t streamBytes) {
         } else {
             image.push_back(0xFF);
         }
+    }
+    image.push_back(0xFD);
+    return image;
+}
+
+std::vector<std::uint8_t> MakeDenseRandomImage(std::size_t streamBytes, std::uint32_t seed) {
+    constexpr std::size_t kHeaderBytes = 0x20;
+    std::vector<std::uint8_t> image(kHeaderBytes, 0);
+    image[0] = 'S', image[1] = '9', image[2] = '8', image[3] = '3';
+    image[0x14] = kHeaderBytes;  // data offset; device count 0 = one OPNA
+    image.reserve(kHeaderBytes + streamBytes + 4);
+
+    // the registers with a level meaning, in the OPN family's layout
+    static constexpr std::uint8_t kLevelRegisters[] = {
+        0x40, 0x41, 0x42, 0x44, 0x45, 0x46, 0x48, 0x49, 0x4A, 0x4C,  // TL
+        0x4D, 0x4E, 0xB0, 0xB1, 0xB2,                                // algorithm
+        0x08, 0x09, 0x0A, 0x11,                                      // SSG, rhythm
+    };
+    constexpr std::uint32_t kLevelRegisterCount = std::size(kLevelRegisters);
+    // The bits a level register holds: TL -ttttttt, SSG ---evvvv, rhythm
+    // total level --llllll. Real songs keep within them; a level out of range
+    // would be reported row by row, and the log would be measured instead of
+    // the walks.
+    static constexpr std::array<std::uint8_t, 256> kDataMask = [] {
+        std::array<std::uint8_t, 256> mask{};
+        mask.fill(0xFF);
+        for (int reg = 0x40; reg <= 0x4F; ++reg) {
+            mask[reg] = 0x7F;
+        }
+        mask[0x08] = mask[0x09] = mask[0x0A] = 0x1F;
+        mask[0x11] = 0x3F;
+        return mask;
+    }();
+
+    RandomBits random(seed);
+    while (image.size() < kHeaderBytes + streamBytes) {
+        // bits 0-3: wait when all zero; 4: port; 5: level register or any;
+        // 8-15: data; 16-23: register; 32-63: which level register
+        const std::uint64_t roll = random.Next();
+        if ((roll & 15) == 0) {
+            image.push_back(0xFF);  // one tick
+            continue;
+        }
+        const auto anyRegister = static_cast<std::uint8_t>(roll >> 16);
+        const std::uint8_t levelRegister = kLevelRegisters[(roll >> 32) % kLevelRegisterCount];
+        image.push_back(static_cast<std::uint8_t>((roll >> 4) & 1));  // device 0, port 0 or 1
+        const std::uint8_t reg = (roll >> 5) & 1 ? levelRegister : anyRegister;
+        image.push_back(reg);
+        image.push_back(static_cast<std::uint8_t>((roll >> 8) & kDataMask[reg]));
     }
     image.push_back(0xFD);
     return image;

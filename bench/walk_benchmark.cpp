@@ -1,5 +1,6 @@
-// Each walk over a 64 MiB song-like command stream, in bytes of stream per
-// second.
+// Each walk over a 64 MiB command stream, in bytes of stream per second:
+// a generated song, a real song repeated, and a dense stream of random
+// register writes.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -29,6 +30,14 @@ const std::vector<std::uint8_t>& RealSong() {
     static const std::vector<std::uint8_t> song =
         morla::bench::RepeatSampleStream(MORLA_SAMPLES_DIR "/Lotus.s98", kStreamBytes);
     return song;
+}
+
+// Register writes only, on random ports to random registers: no rhythm in the
+// stream for a branch predictor to learn.
+const std::vector<std::uint8_t>& Dense() {
+    static const std::vector<std::uint8_t> dense =
+        morla::bench::MakeDenseRandomImage(kStreamBytes, 20110226u);
+    return dense;
 }
 
 using Source = const std::vector<std::uint8_t>& (*)();
@@ -101,4 +110,7 @@ BENCHMARK_CAPTURE(WholeImage, song, Song)->Unit(benchmark::kMillisecond)->MinTim
 BENCHMARK_CAPTURE(CheckingWalk, lotus, RealSong)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK_CAPTURE(TrustingWalk, lotus, RealSong)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK_CAPTURE(WholeImage, lotus, RealSong)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(CheckingWalk, dense, Dense)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(TrustingWalk, dense, Dense)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(WholeImage, dense, Dense)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK_MAIN();
