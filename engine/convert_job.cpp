@@ -2,6 +2,7 @@
 
 #include "convert_batch.h"
 #include "file_io.h"
+#include "level_walks.h"
 #include "messages.h"
 #include "text.h"
 #include "volume_rewrite.h"
@@ -131,23 +132,73 @@ JobResult ConvertJob(const std::u16string& path, VolumeSettings settings, LogSin
         return result;
     }
 
-    const ImageOutcome outcome = ConvertImage(image, settings, log);
-    result.message = outcome.error;
-    if (outcome.error.empty()) {
-        result.peaks = outcome.peaks;
-    }
-    if (!outcome.error.empty() || !outcome.rewritten) {
-        return result;
-    }
-
-    const std::u16string outputPath = rules.OutputOf(path);
-    log.Append(FormatSummaryLine(outputPath, settings));
-    result.message = rules.CheckOutput(outputPath);
+    S98Layout layout;
+    result.message = ReadHeader(image, layout);
     if (!result.message.empty()) {
         return result;
     }
-    const WriteOutcome written =
-        ReplaceFileContents(outputPath, image.data(), image.size(), input.permissions);
+
+    // The output is made as the rewrite walks, so the batch is asked before
+    // the walk; a refusal is still reported at the write step, after the rows.
+    const std::u16string outputPath = rules.OutputOf(path);
+    std::u16string refusal;
+    std::optional<OutputFile> output;
+    const auto startOutput = [&] {
+        refusal = rules.CheckOutput(outputPath);
+        if (refusal.empty()) {
+            output.emplace(outputPath, input.permissions);
+        }
+    };
+    const auto amountsOf = [](const VolumeSettings& final) {
+        return RewriteAmounts{final.fmDown, final.ssgDown, final.rhythmDown, final.showDetail};
+    };
+
+    // Amounts known up front (no normalize target, no PEAK row to print
+    // first): one walk checks and rewrites.
+    bool rewritten = false;
+    if (!settings.peakOnly && !settings.showDetail && !settings.fmTargetGiven &&
+        !settings.ssgTargetGiven && !settings.rhythmTargetGiven) {
+        ApplyFinalAmounts(settings, PeakLevels{});
+        startOutput();
+        switch (FusedRewriteToOutput(image, layout, amountsOf(settings), log,
+                                     output ? &*output : nullptr, result.message)) {
+            case FusedOutcome::Done:
+                rewritten = true;
+                break;
+            case FusedOutcome::Fault:
+                return result;
+            case FusedOutcome::GaveUp:
+                output.reset();  // started again by the two passes
+                break;
+        }
+    }
+    if (!rewritten) {
+        AlgorithmTable algorithms;
+        PeakLevels peaks;
+        result.message = FastAnalysisWalk(image, layout, algorithms, peaks);
+        if (!result.message.empty()) {
+            return result;
+        }
+        result.peaks = peaks;
+        if (settings.showDetail || settings.peakOnly) {
+            log.Append(FormatPeakLine(peaks));
+        }
+        if (settings.peakOnly) {
+            return result;
+        }
+        ApplyFinalAmounts(settings, settings.normalizePeaks.value_or(peaks));
+        startOutput();
+        // The rewrite continues from the algorithms the analysis left.
+        RewriteToOutput(image, layout, algorithms, amountsOf(settings), log,
+                        output ? &*output : nullptr);
+    }
+
+    log.Append(FormatSummaryLine(outputPath, settings));
+    if (!refusal.empty()) {
+        result.message = refusal;
+        return result;
+    }
+    const WriteOutcome written = output->Commit();
     switch (written.status) {
         case WriteStatus::Ok:
             rules.OutputWritten(written.written);

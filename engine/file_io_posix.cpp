@@ -60,26 +60,6 @@ class Descriptor {
 // The signals on which a program removes its temporary file.
 constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
 
-// Holds the interruptions back while it lives, so that a temporary file and
-// its entry among the pending ones come and go together.
-class InterruptionsHeld {
-  public:
-    InterruptionsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int signal : kInterruptions) {
-            sigaddset(&held, signal);
-        }
-        pthread_sigmask(SIG_BLOCK, &held, &before_);
-    }
-    ~InterruptionsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
-    InterruptionsHeld(const InterruptionsHeld&) = delete;
-    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
-
-  private:
-    sigset_t before_;
-};
-
 file_io::PendingTemporaries<char> pendingTemporaries;
 
 extern "C" void RemoveTemporariesAndExit(int signal) {
@@ -90,36 +70,39 @@ extern "C" void RemoveTemporariesAndExit(int signal) {
 // A temporary file beside the output, created exclusively under a fresh name.
 // Removed when it goes out of scope unless it was renamed over the target:
 // a failure, or an exception that cuts the job short, leaves nothing behind.
+//
+// Its name is among the pending ones for the interruption handler (which may
+// run on any thread) from before the file exists until after it is gone or
+// renamed: at worst the handler removes a name that is not there.
 class TemporaryFile {
   public:
     // Creates the file in `folder` ("" for the current folder).
     explicit TemporaryFile(const std::string& folder) {
         for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
             path_ = folder + file_io::TemporaryName();
-            const InterruptionsHeld held;
+            slot_ = pendingTemporaries.Add(path_.c_str());
             fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (fd_ >= 0) {
                 created_ = true;
-                slot_ = pendingTemporaries.Add(path_.c_str());
                 return;
             }
-            if (errno != EEXIST) {
+            const int error = errno;
+            pendingTemporaries.Withdraw(slot_);
+            if (error != EEXIST) {
+                errno = error;
                 return;
             }
         }
         errno = EEXIST;
     }
     ~TemporaryFile() {
-        const InterruptionsHeld held;
         if (fd_ >= 0) {
             ::close(fd_);
         }
-        if (created_) {
-            pendingTemporaries.Withdraw(slot_);
-            if (!renamed_) {
-                ::unlink(path_.c_str());
-            }
+        if (created_ && !renamed_) {
+            ::unlink(path_.c_str());
         }
+        pendingTemporaries.Withdraw(slot_);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -133,7 +116,6 @@ class TemporaryFile {
     }
     // Renames the file over `target`; errno tells why when it fails.
     bool RenameOver(const std::string& target) {
-        const InterruptionsHeld held;
         if (file_io::TakeInjectedFault(FileStep::Rename)) {
             errno = EIO;
             return false;
@@ -338,10 +320,18 @@ void OutputFile::WriteAt(std::size_t offset, const std::uint8_t* bytes, std::siz
         return;
     }
     const int fd = state_->temporary->fd();
-    const off_t end = ::lseek(fd, 0, SEEK_CUR);
-    if (end < 0 || ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0 ||
-        !WriteAll(fd, bytes, size) || ::lseek(fd, end, SEEK_SET) < 0) {
-        state_->Fail(WriteStatus::WriteError, state_->target);
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t put =
+            ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            errno = put == 0 ? ENOSPC : errno;
+            state_->Fail(WriteStatus::WriteError, state_->target);
+            return;
+        }
+        done += static_cast<std::size_t>(put);
     }
 }
 

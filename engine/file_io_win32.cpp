@@ -112,14 +112,18 @@ class TemporaryFile {
         for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
             const std::string name = file_io::TemporaryName();
             path_ = folder + std::wstring(name.begin(), name.end());
+            // Pending from before the file exists until after it is gone.
+            slot_ = pendingTemporaries.Add(path_.c_str());
             file_ = CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (file_ != INVALID_HANDLE_VALUE) {
                 created_ = true;
-                slot_ = pendingTemporaries.Add(path_.c_str());
                 return;
             }
-            if (GetLastError() != ERROR_FILE_EXISTS) {
+            const DWORD error = GetLastError();
+            pendingTemporaries.Withdraw(slot_);
+            SetLastError(error);
+            if (error != ERROR_FILE_EXISTS) {
                 return;
             }
         }
@@ -128,12 +132,10 @@ class TemporaryFile {
         if (file_ != INVALID_HANDLE_VALUE) {
             CloseHandle(file_);
         }
-        if (created_) {
-            pendingTemporaries.Withdraw(slot_);
-            if (!renamed_) {
-                DeleteFileW(path_.c_str());
-            }
+        if (created_ && !renamed_) {
+            DeleteFileW(path_.c_str());
         }
+        pendingTemporaries.Withdraw(slot_);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;

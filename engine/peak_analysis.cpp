@@ -7,43 +7,6 @@
 
 namespace morla {
 
-void AnalyseCommand(const S98Command& command, AlgorithmTable& algorithms, PeakLevels& peaks) {
-    if (!IsAnalysedDevice(command.deviceType)) {
-        return;
-    }
-    // Whole data bytes are compared, not masked to the register's width.
-    const std::int32_t value = command.data;
-    switch (kRegisterClasses[command.reg]) {
-        case RegisterClass::SsgVolume:
-            if (command.port == 0 && (value & 0x10) == 0 && value > peaks.ssgPeak) {
-                peaks.ssgPeak = value;
-            }
-            break;
-        case RegisterClass::RhythmTotalLevel:
-            if (command.port == 0 && value > peaks.rhythmPeak) {
-                peaks.rhythmPeak = value;
-            }
-            break;
-        case RegisterClass::TotalLevel:
-            if (IsCarrierWrite(algorithms, TotalLevelChannel(command.port, command.reg),
-                               command.deviceIndex, TotalLevelSlot(command.reg))) {
-                if (value < peaks.fmPeak) {
-                    peaks.fmPeak = value;
-                }
-                if (value != 0 && value < peaks.fmSecondPeak) {
-                    peaks.fmSecondPeak = value;
-                }
-            }
-            break;
-        case RegisterClass::FeedbackAlgorithm:
-            algorithms.Set(AlgorithmChannel(command.port, command.reg), command.deviceIndex,
-                           command.data);
-            break;
-        case RegisterClass::None:
-            break;
-    }
-}
-
 std::u16string AnalysisWalk(const S98Image& image, const S98Layout& layout,
                             AlgorithmTable& algorithms, PeakLevels& peaks) {
     // Measured into a local: its address never escapes the loop, so the

@@ -18,8 +18,45 @@ struct PeakLevels {
 };
 
 // The analysis step for one register write: follows algorithm writes and
-// collects the peaks. Reads nothing but the command.
-void AnalyseCommand(const S98Command& command, AlgorithmTable& algorithms, PeakLevels& peaks);
+// collects the peaks. Reads nothing but the command. Inline, so that it
+// inlines into the loop of every walk that uses it.
+inline void AnalyseCommand(const S98Command& command, AlgorithmTable& algorithms,
+                           PeakLevels& peaks) {
+    if (!IsAnalysedDevice(command.deviceType)) {
+        return;
+    }
+    // Whole data bytes are compared, not masked to the register's width.
+    const std::int32_t value = command.data;
+    switch (kRegisterClasses[command.reg]) {
+        case RegisterClass::SsgVolume:
+            if (command.port == 0 && (value & 0x10) == 0 && value > peaks.ssgPeak) {
+                peaks.ssgPeak = value;
+            }
+            break;
+        case RegisterClass::RhythmTotalLevel:
+            if (command.port == 0 && value > peaks.rhythmPeak) {
+                peaks.rhythmPeak = value;
+            }
+            break;
+        case RegisterClass::TotalLevel:
+            if (IsCarrierWrite(algorithms, TotalLevelChannel(command.port, command.reg),
+                               command.deviceIndex, TotalLevelSlot(command.reg))) {
+                if (value < peaks.fmPeak) {
+                    peaks.fmPeak = value;
+                }
+                if (value != 0 && value < peaks.fmSecondPeak) {
+                    peaks.fmSecondPeak = value;
+                }
+            }
+            break;
+        case RegisterClass::FeedbackAlgorithm:
+            algorithms.Set(AlgorithmChannel(command.port, command.reg), command.deviceIndex,
+                           command.data);
+            break;
+        case RegisterClass::None:
+            break;
+    }
+}
 
 // The analysis pass: the checking walk with AnalyseCommand as its visitor.
 // Returns the empty text or the stream's fault message. Compiled beside

@@ -7,50 +7,6 @@
 
 namespace morla {
 
-void RewriteCommand::operator()(const S98Command& command) {
-    if (!IsRewrittenDevice(command.deviceType)) {
-        return;
-    }
-    switch (kRegisterClasses[command.reg]) {
-        case RegisterClass::FeedbackAlgorithm:
-            algorithms_.Set(AlgorithmChannel(command.port, command.reg), command.deviceIndex,
-                            command.data);
-            break;
-        case RegisterClass::TotalLevel: {
-            // Carrier or not is judged without a branch, and a write that is
-            // not a carrier stores its own byte back. TL is an attenuation:
-            // below 0 is louder than the chip goes. 64-bit, so that no amount
-            // can overflow.
-            const int channel = TotalLevelChannel(command.port, command.reg);
-            const int slot = TotalLevelSlot(command.reg);
-            const bool carrier = IsCarrierWrite(algorithms_, channel, command.deviceIndex, slot);
-            const std::int64_t moved = command.data + std::int64_t{amounts_.fmDown};
-            const bool peakOver = carrier & (moved < 0);
-            const std::int32_t newValue =
-                Select(carrier, static_cast<std::int32_t>(std::clamp<std::int64_t>(moved, 0, 127)),
-                       command.data);
-            if (peakOver | (carrier & fmDetail_)) [[unlikely]] {
-                ReportTotalLevel(command, channel, slot, newValue, peakOver);
-            }
-            bytes_[command.offset + 2] = static_cast<std::uint8_t>(newValue);
-            break;
-        }
-        case RegisterClass::SsgVolume:
-            // a silent channel stays silent; an envelope-driven one is not touched
-            if (command.port == 0 && command.data != 0 && (command.data & 0x10) == 0) {
-                RewriteSsgVolume(command);
-            }
-            break;
-        case RegisterClass::RhythmTotalLevel:
-            if (command.port == 0) {
-                RewriteRhythmLevel(command);
-            }
-            break;
-        case RegisterClass::None:
-            break;
-    }
-}
-
 void RewriteCommand::ReportTotalLevel(const S98Command& command, int channel, int slot,
                                       int newValue, bool peakOver) {
     if (peakOver) {
@@ -74,7 +30,7 @@ void RewriteCommand::RewriteSsgVolume(const S98Command& command) {
                    SsgChannel(command.reg), command.data, newValue);
         ReportDetail(peakOver);
     }
-    bytes_[command.offset + 2] = static_cast<std::uint8_t>(newValue);
+    Store(command, newValue);
 }
 
 void RewriteCommand::RewriteRhythmLevel(const S98Command& command) {
@@ -86,7 +42,7 @@ void RewriteCommand::RewriteRhythmLevel(const S98Command& command) {
                    command.data, newValue);
         ReportDetail(peakOver);
     }
-    bytes_[command.offset + 2] = static_cast<std::uint8_t>(newValue);
+    Store(command, newValue);
 }
 
 int RewriteCommand::ClampLevel(const S98Command& command, std::int64_t moved, int maximum,

@@ -2,6 +2,7 @@
 // bytes of OPN/OPN2/OPNA devices in place, clamped into each register's range.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -24,13 +25,23 @@ class RewriteCommand {
   public:
     RewriteCommand(S98Image& image, AlgorithmTable& algorithms, const RewriteAmounts& amounts,
                    LogSink& log)
-        : bytes_(image.data()),
+        : out_(image.data()),
           algorithms_(algorithms),
           amounts_(amounts),
           fmDetail_(amounts.showDetail && amounts.fmDown != 0),
           log_(log) {}
 
-    void operator()(const S98Command& command);
+    // Inline (below), so that it inlines into the loop of every walk that
+    // uses it.
+    inline void operator()(const S98Command& command);
+
+    // Where new data bytes go from now on: instead of the image, the buffer
+    // `out` holding the file from offset `start` on (a chunk of an output
+    // being written).
+    void Into(std::uint8_t* out, std::size_t start) {
+        out_ = out;
+        outStart_ = start;
+    }
 
   private:
     // The "PEAK OVER!" line and the detail line of a carrier TL write.
@@ -44,13 +55,62 @@ class RewriteCommand {
                    const char* peakOverFormat, bool& peakOver);
     void ReportDetail(bool peakOver);
 
-    std::uint8_t* bytes_;
+    void Store(const S98Command& command, int newValue) {
+        out_[command.offset + 2 - outStart_] = static_cast<std::uint8_t>(newValue);
+    }
+
+    std::uint8_t* out_;
+    std::size_t outStart_ = 0;
     AlgorithmTable& algorithms_;
     const RewriteAmounts amounts_;
     const bool fmDetail_;  // whether carrier TL writes get detail lines
     LogSink& log_;
     std::u16string line_;
 };
+
+inline void RewriteCommand::operator()(const S98Command& command) {
+    if (!IsRewrittenDevice(command.deviceType)) {
+        return;
+    }
+    switch (kRegisterClasses[command.reg]) {
+        case RegisterClass::FeedbackAlgorithm:
+            algorithms_.Set(AlgorithmChannel(command.port, command.reg), command.deviceIndex,
+                            command.data);
+            break;
+        case RegisterClass::TotalLevel: {
+            // Carrier or not is judged without a branch, and a write that is
+            // not a carrier stores its own byte back. TL is an attenuation:
+            // below 0 is louder than the chip goes. 64-bit, so that no amount
+            // can overflow.
+            const int channel = TotalLevelChannel(command.port, command.reg);
+            const int slot = TotalLevelSlot(command.reg);
+            const bool carrier = IsCarrierWrite(algorithms_, channel, command.deviceIndex, slot);
+            const std::int64_t moved = command.data + std::int64_t{amounts_.fmDown};
+            const bool peakOver = carrier & (moved < 0);
+            const std::int32_t newValue =
+                Select(carrier, static_cast<std::int32_t>(std::clamp<std::int64_t>(moved, 0, 127)),
+                       command.data);
+            if (peakOver | (carrier & fmDetail_)) [[unlikely]] {
+                ReportTotalLevel(command, channel, slot, newValue, peakOver);
+            }
+            Store(command, newValue);
+            break;
+        }
+        case RegisterClass::SsgVolume:
+            // a silent channel stays silent; an envelope-driven one is not touched
+            if (command.port == 0 && command.data != 0 && (command.data & 0x10) == 0) {
+                RewriteSsgVolume(command);
+            }
+            break;
+        case RegisterClass::RhythmTotalLevel:
+            if (command.port == 0) {
+                RewriteRhythmLevel(command);
+            }
+            break;
+        case RegisterClass::None:
+            break;
+    }
+}
 
 // The rewrite pass: the trusting walk with RewriteCommand as its visitor,
 // compiled beside it so that the step inlines into the walk's loop.
