@@ -3,9 +3,12 @@
 //   - the image keeps its length, and a failed or peak-only job changes nothing;
 //   - only data bytes of register writes of OPN/OPN2/OPNA devices in level
 //     registers can differ;
-//   - the checking and trusting walks visit the same commands;
-//   - a job on a file leaves the input as it was, writes exactly the in-memory
-//     result, and leaves no file behind when it fails.
+//   - the checking and trusting walks visit the same commands, and the fast
+//     decoder, walked in arbitrary stretches, visits them too and stops at
+//     the same fault;
+//   - a job on a file (the fused or two-pass walks writing as they go) leaves
+//     the input as it was, gives the in-memory job's rows and bytes, and
+//     leaves no file behind when it fails.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
@@ -21,6 +24,7 @@
 #include "chip_model.h"
 #include "command_walk.h"
 #include "convert_job.h"
+#include "fast_walk.h"
 #include "text.h"
 
 namespace {
@@ -33,10 +37,10 @@ namespace {
         }                                                                                   \
     } while (0)
 
-class CountingSink : public morla::LogSink {
+class RecordingSink : public morla::LogSink {
   public:
-    void Append(std::u16string_view line) override { characters += line.size() + 1; }
-    std::size_t characters = 0;
+    void Append(std::u16string_view line) override { rows.emplace_back(line); }
+    std::vector<std::u16string> rows;
 };
 
 struct Visit {
@@ -45,6 +49,25 @@ struct Visit {
     std::uint8_t port, reg;
     bool operator==(const Visit&) const = default;
 };
+
+// The fast decoder in stretches of the given lengths, then to the end.
+template <morla::WalkMode Mode>
+std::u16string FastWalk(const morla::S98Image& image, const morla::S98Layout& layout,
+                        const std::vector<std::uint8_t>& stretches, std::vector<Visit>& visits) {
+    auto visit = [&](std::size_t offset, std::uint8_t command, std::uint8_t reg, std::uint8_t) {
+        visits.push_back({offset, layout.devices.type[command >> 1],
+                          static_cast<std::uint8_t>(command & 1), reg});
+    };
+    morla::WalkCursor cursor = morla::StartOfStream(layout);
+    std::size_t limit = 0;
+    for (const std::uint8_t stretch : stretches) {
+        limit += stretch;
+        morla::FastCommandWalk<Mode>(image.data(), layout, cursor, limit, visit);
+    }
+    morla::FastCommandWalk<Mode>(image.data(), layout, cursor, image.size(), visit);
+    CHECK(cursor.ended);
+    return cursor.error;
+}
 
 template <morla::WalkMode Mode>
 std::u16string Walk(const morla::S98Image& image, const morla::S98Layout& layout,
@@ -97,6 +120,7 @@ morla::VolumeSettings SettingsFrom(FuzzedDataProvider& input) {
 // The same job through the file layer, in a folder of this process.
 void CheckThroughFiles(const std::vector<std::uint8_t>& bytes,
                        const morla::VolumeSettings& settings, const std::u16string& memoryError,
+                       const std::vector<std::u16string>& memoryRows,
                        const morla::S98Image* rewritten) {
     static const std::filesystem::path folder = [] {
         auto path = std::filesystem::temp_directory_path() /
@@ -111,13 +135,14 @@ void CheckThroughFiles(const std::vector<std::uint8_t>& bytes,
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
 
-    CountingSink log;
+    RecordingSink log;
     const std::u16string error = morla::ConvertJob(morla::FromUtf8(input.string()), settings, log);
     std::ifstream reread(input, std::ios::binary);
     const std::vector<std::uint8_t> after((std::istreambuf_iterator<char>(reread)), {});
     CHECK(after == bytes);  // the input is only ever read
     const bool validSettings = morla::ValidateSettings(settings).empty();
     CHECK(!validSettings || error == memoryError);
+    CHECK(!validSettings || log.rows == memoryRows);  // the rows of the walks on the file
     if (!error.empty() || rewritten == nullptr) {
         CHECK(!std::filesystem::exists(output));
     } else {
@@ -136,7 +161,9 @@ void CheckThroughFiles(const std::vector<std::uint8_t>& bytes,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     morla::VolumeSettings settings = SettingsFrom(input);
-    const bool throughFiles = input.ConsumeIntegralInRange<int>(0, 63) == 0;
+    const bool throughFiles = input.ConsumeIntegralInRange<int>(0, 15) == 0;
+    const std::vector<std::uint8_t> stretches =
+        input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, 4));
     const std::vector<std::uint8_t> bytes = input.ConsumeRemainingBytes<std::uint8_t>();
     const morla::S98Image original = morla::S98Image::FromBytes(bytes.data(), bytes.size());
 
@@ -146,16 +173,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<Visit> checked, trusted;
     if (walkError.empty()) {
         walkError = Walk<morla::WalkMode::Checking>(original, layout, checked);
+        std::vector<Visit> fast;
+        CHECK(FastWalk<morla::WalkMode::Checking>(original, layout, stretches, fast) == walkError);
+        CHECK(fast == checked);
         if (walkError.empty()) {
             Walk<morla::WalkMode::Trusting>(original, layout, trusted);
             CHECK(trusted == checked);
+            fast.clear();
+            FastWalk<morla::WalkMode::Trusting>(original, layout, stretches, fast);
+            CHECK(fast == checked);
         }
     }
 
     // The job in memory.
     morla::S98Image image = morla::S98Image::FromBytes(bytes.data(), bytes.size());
     morla::VolumeSettings jobSettings = settings;
-    CountingSink log;
+    RecordingSink log;
     const morla::ImageOutcome outcome = morla::ConvertImage(image, jobSettings, log);
     CHECK(outcome.error == walkError);
     CHECK(image.size() == original.size());
@@ -178,7 +211,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     if (throughFiles) {
-        CheckThroughFiles(bytes, settings, outcome.error, outcome.rewritten ? &image : nullptr);
+        if (outcome.rewritten) {
+            log.Append(morla::FormatSummaryLine(u"in_new.s98", jobSettings));
+        }
+        CheckThroughFiles(bytes, settings, outcome.error, log.rows,
+                          outcome.rewritten ? &image : nullptr);
     }
     return 0;
 }
