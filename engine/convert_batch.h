@@ -1,7 +1,10 @@
-// The files of one drop or one command line, converted one after another.
+// The files of one drop or one command line, converted as if one after
+// another.
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +32,19 @@ namespace morla {
 // Album mode measures every file first and normalizes every file from the
 // loudest levels of them all, so that the tracks of one soundtrack keep the
 // balance between them.
+//
+// ConvertAll may run several jobs at once, but only jobs that cannot affect
+// one another; every other job runs alone, after all jobs before it have
+// ended. The rows, the files written and every result are those of running
+// the jobs one after another.
+
+// A job that has ended: the rows Convert appended, and how it ended.
+struct FinishedJob {
+    std::size_t index = 0;
+    std::vector<std::u16string> rows;
+    JobResult result;
+};
+
 class ConvertBatch : private OutputRules {
   public:
     // Takes the identities of the inputs that exist now. With an output
@@ -39,23 +55,43 @@ class ConvertBatch : private OutputRules {
     const std::u16string& path(std::size_t index) const { return paths_[index]; }
 
     // Runs the job of input `index`; it appends only the job's own rows.
-    // Jobs run in order: each input counts as read once its job has run.
+    // Jobs run in input order (or overlap as ConvertAll lets them): each
+    // input counts as read once its job has run.
     JobResult RunJob(std::size_t index, const VolumeSettings& settings, LogSink& log);
 
     // The job of input `index` as the front ends report it: the file's name,
     // the job's rows, then "-> ok" or "-> " and the message.
     JobResult Convert(std::size_t index, const VolumeSettings& settings, LogSink& log);
 
+    // Handed each finished job in input order; false stops the batch.
+    using FinishedJobHandler = std::function<bool(const FinishedJob&)>;
+
+    // Runs Convert on every input, up to `workers` jobs at a time, and hands
+    // each finished job to `handle` on the calling thread, in input order.
+    // A job starts only among the next 2 x `workers` to be handed on. When
+    // `handle` returns false no further job starts; the running ones end,
+    // unreported.
+    void ConvertAll(const VolumeSettings& settings, std::size_t workers,
+                    const FinishedJobHandler& handle);
+
     // Album mode, before any job: measures every input (target range check,
     // read, header check, analysis walk) without a row or a write, and
-    // returns the loudest levels over the files measured whole. A file that
-    // fails here does not count; its job reports the failure later.
-    PeakLevels MeasureAlbum(const VolumeSettings& settings);
+    // returns the loudest levels over the files measured whole, up to
+    // `workers` files at a time. A file that fails here does not count; its
+    // job reports the failure later.
+    PeakLevels MeasureAlbum(const VolumeSettings& settings, std::size_t workers = 1);
 
   private:
     std::u16string OutputOf(const std::u16string& inputPath) const override;
     std::u16string CheckOutput(const std::u16string& outputPath) override;
     void OutputWritten(const FileIdentity& written) override;
+
+    // For each input, whether its job must run alone (see ConvertAll).
+    std::vector<bool> JobsThatRunAlone(const VolumeSettings& settings) const;
+    using Job = std::function<JobResult(std::size_t index, LogSink& log)>;
+    // Runs `job` on every input as ConvertAll describes.
+    void Schedule(std::size_t workers, const std::vector<bool>& alone, const Job& job,
+                  const FinishedJobHandler& handle);
 
     struct Input {
         std::optional<FileIdentity> identity;  // none when it did not exist at the start
@@ -65,6 +101,7 @@ class ConvertBatch : private OutputRules {
     std::u16string outputFolder_;  // empty: beside each input
     std::vector<Input> inputs_;
     std::vector<FileIdentity> written_;
+    std::mutex state_;  // guards the inputs' read marks and written_
 };
 
 }  // namespace morla

@@ -349,9 +349,12 @@ TEST(Cli, InterruptionDuringAWriteLeavesNothingBehind) {
                 ::_exit(98);
             }
             const auto start = std::chrono::steady_clock::now();
-            while (
-                !(std::filesystem::exists(dir / "small_new.s98") && HasTemporaryFile(dir.path())) &&
-                std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+            // Files run two at a time: the big file's temporary file may come
+            // before the small file's rows are out, so wait for the rows too.
+            const auto smallRowsOut = [&] { return Slurp(dir / ".out").ends_with("-> ok\n"); };
+            while (!(std::filesystem::exists(dir / "small_new.s98") && smallRowsOut() &&
+                     HasTemporaryFile(dir.path())) &&
+                   std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
                 if (::waitpid(child, nullptr, WNOHANG) == child) {
                     break;  // finished before it could be caught: try again
                 }
@@ -372,6 +375,68 @@ TEST(Cli, InterruptionDuringAWriteLeavesNothingBehind) {
         }
         EXPECT_TRUE(caught) << "the write was never caught in progress";
     }
+}
+
+// Files converted two at a time give what one at a time gives: the same
+// bytes on standard output and standard error, exit status and files.
+TEST(Cli, FilesAtATimeChangeNothingButTheTime) {
+    std::vector<std::string> arguments = {"-v", "-f3", "-S13"};
+    for (int i = 15; i >= 0; --i) {
+        arguments.push_back(Printf("t%02d.s98", i));
+    }
+    const auto setUp = [&](const TempDir& dir) {
+        for (int i = 0; i < 16; ++i) {
+            S98Builder b = Stream({}, {{0xB0, 7}, {0x40, 20 + i}, {0x08, 12}});
+            b.Waits((i % 5) * 200000);
+            WriteFileBytes(dir / Printf("t%02d.s98", i), b.bytes());
+        }
+        WriteFileBytes(dir / "t03_new.s98", Song());  // the output of t03.s98, a later input
+        WriteFileBytes(dir / "bad.s98", {'S', '9', '8', '2'});
+        WriteFileBytes(dir / (std::string(251, 'n') + ".s98"), Song());
+    };
+    arguments.insert(arguments.end(), {"missing.s98", "t03_new.s98", "./t07.s98", "bad.s98",
+                                       std::string(251, 'n') + ".s98", "t00_new.s98"});
+    std::vector<std::pair<CliRun, std::vector<Bytes>>> runs;
+    for (const char* jobs : {"1", "2", ""}) {
+        TempDir dir;
+        setUp(dir);
+        const CliRun run = Morla(dir, arguments, ".out", std::string("export MORLA_JOBS=") + jobs);
+        std::vector<Bytes> files;
+        for (const std::string& name : FolderEntries(dir.path())) {
+            files.push_back(ReadFileBytes(dir / name));
+        }
+        runs.push_back({run, files});
+    }
+    EXPECT_EQ(runs[0].first.status, 1);
+    EXPECT_EQ(std::count(runs[0].first.rows.begin(), runs[0].first.rows.end(), "-> ok"), 17);
+    for (const auto& [run, files] : runs) {
+        EXPECT_EQ(run.status, runs[0].first.status);
+        EXPECT_EQ(run.out, runs[0].first.out);
+        EXPECT_EQ(run.err, runs[0].first.err);
+        EXPECT_TRUE(files == runs[0].second);
+    }
+}
+
+TEST(Cli, FilesAtATimeComeFromTheEnvironment) {
+    TempDir dir;
+    WriteFileBytes(dir / "x.s98", Song());
+    for (const char* jobs : {"0", "9", "12", "two"}) {
+        const CliRun run =
+            Morla(dir, {"-f3", "x.s98"}, ".out", std::string("export MORLA_JOBS=") + jobs);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(
+            run.err.rfind(
+                std::string("morla: MORLA_JOBS must be a number from 1 to 8, not '") + jobs + "'\n",
+                0),
+            0u);
+    }
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"x.s98"});
+    EXPECT_NE(Morla(dir, {"--help"}).out.find("MORLA_JOBS=n"), std::string::npos);
+    // Standard output lost: the run stops with the reason, whatever overlaps.
+    const CliRun full =
+        Morla(dir, {"-f3", "x.s98", "x.s98", "x.s98"}, "/dev/full", "export MORLA_JOBS=2");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, "morla: write error: No space left on device\n");
 }
 
 }  // namespace

@@ -1,0 +1,209 @@
+// A batch whose jobs overlap gives what one job at a time gives: the same rows
+// in the same order, the same files, the same results.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "convert_batch.h"
+#include "test_support.h"
+
+namespace morla::test {
+namespace {
+
+std::u16string PathOf(const std::filesystem::path& path) {
+#if defined(_WIN32)
+    return path.u16string();
+#else
+    return FromUtf8(path.string());
+#endif
+}
+
+// A carrier at TL `tl`, `kib` KiB of waits and the carrier again: files of
+// different sizes take different times.
+Bytes Song(int tl, std::size_t kib) {
+    S98Builder b = Stream({}, {{0xB0, 7}, {0x40, tl}, {0x08, 9}});
+    b.Waits(kib << 10);
+    b.Write(0, 0, 0x40, tl + 1);
+    return b.bytes();
+}
+
+struct Outcome {
+    std::vector<std::string> rows;       // the album's row first, then the jobs'
+    std::vector<std::string> results;    // message and system reason, in input order
+    std::map<std::string, Bytes> files;  // the folder afterwards
+};
+
+// Writes `files` (a name ending in '/' is a folder) into a new folder and runs
+// `inputs` as one batch, outputs into `outputFolder` when given: with no
+// workers a Convert at a time, as the window does; else through ConvertAll.
+Outcome RunBatch(const std::vector<std::pair<std::string, Bytes>>& files,
+                 const std::vector<std::string>& inputs, VolumeSettings settings,
+                 std::size_t workers, bool album, const std::string& outputFolder) {
+    TempDir dir;
+    for (const auto& [name, bytes] : files) {
+        name.back() == '/' ? (void)std::filesystem::create_directory(dir / name)
+                           : WriteFileBytes(dir / name, bytes);
+    }
+    std::vector<std::u16string> paths;
+    for (const std::string& input : inputs) {
+        paths.push_back(PathOf(dir / input));
+    }
+    ConvertBatch batch(paths, outputFolder.empty() ? u"" : PathOf(dir / outputFolder));
+    RecordingSink log;
+    if (album) {
+        settings.normalizePeaks = batch.MeasureAlbum(settings, workers);
+        log.Append(u"ALBUM " + FormatPeakLine(*settings.normalizePeaks));
+    }
+    Outcome outcome;
+    const auto keep = [&](const JobResult& result) {
+        outcome.results.push_back(ToUtf8(result.message) + "|" + ToUtf8(result.failure.reason));
+    };
+    if (workers == 0) {
+        for (std::size_t index = 0; index < batch.size(); ++index) {
+            keep(batch.Convert(index, settings, log));
+        }
+    } else {
+        batch.ConvertAll(settings, workers, [&](const FinishedJob& job) {
+            EXPECT_EQ(job.index, outcome.results.size());
+            for (const std::u16string& row : job.rows) {
+                log.Append(row);
+            }
+            keep(job.result);
+            return true;
+        });
+    }
+    outcome.rows = log.Utf8Rows();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+        outcome.files[entry.path().lexically_relative(dir.path()).generic_string()] =
+            ReadFileBytes(entry.path());
+    }
+    return outcome;
+}
+
+// Songs of many sizes among failing files and every kind of collision. Each
+// colliding pair's first file is the larger, so that overlapping the pair
+// would let the second job reach the write step first.
+const std::vector<std::pair<std::string, Bytes>> kFiles = [] {
+    std::vector<std::pair<std::string, Bytes>> files = {
+        {"out/", {}},
+        {"one/", {}},
+        {"two/", {}},
+        {"one/s.s98", Song(30, 300)},
+        {"two/s.s98", Song(40, 1)},
+        {"big.s98", Song(5, 1024)},
+        {"big_new.s98", Song(50, 0)},  // the user's own, a later input
+        {"a.s98", Song(6, 512)},       // and "a": one output
+        {"a", Song(7, 0)},
+        {"c.s98", Song(8, 512)},  // its output is a later input
+        {"y_new.s98", Song(9, 0)},
+        {"y.s98", Song(10, 64)},
+        {"bad.s98", {'S', '9', '8', '2'}},
+        {"empty.s98", {}},
+    };
+    for (int i = 0; i < 12; ++i) {
+        files.push_back({Printf("t%d.s98", i), Song(i * 3, (i * 37) % 300)});
+    }
+    return files;
+}();
+// "T5.S98" is t5.s98 given again where names ignore case (Windows), a
+// missing file elsewhere.
+const std::vector<std::string> kInputs = {
+    "t0.s98",    "big.s98", "t1.s98",    "a.s98",       "a",           "t2.s98",  "c.s98",
+    "c_new.s98", "t3.s98",  "t4.s98",    "big_new.s98", "t5.s98",      "T5.S98",  "y_new.s98",
+    "y.s98",     "t6.s98",  "bad.s98",   "t7.s98",      "missing.s98", "t8.s98",  "one",
+    "empty.s98", "t9.s98",  "one/s.s98", "t10.s98",     "two/s.s98",   "t11.s98", "./t11.s98",
+};
+
+TEST(ParallelBatch, GivesTheRowsFilesAndResultsOfOneJobAtATime) {
+    const struct {
+        const char* name;
+        VolumeSettings settings;
+        bool album;
+    } cases[] = {{"-f3 -s1 -v", Options().Fm(3).Ssg(1).Detail(), false},
+                 {"-p", Options().PeakOnly(), false},
+                 {"-F200", Options().FmTarget(200), false},
+                 {"album -F120 -S13", Options().FmTarget(120).SsgTarget(13), true}};
+    for (const std::string outputFolder : {"", "out"}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + " -o " + outputFolder);
+            const Outcome reference =
+                RunBatch(kFiles, kInputs, c.settings, 0, c.album, outputFolder);
+            ASSERT_EQ(reference.results.size(), kInputs.size());
+            for (const std::size_t workers : {1, 2, 3}) {
+                SCOPED_TRACE(workers);
+                const Outcome overlapped =
+                    RunBatch(kFiles, kInputs, c.settings, workers, c.album, outputFolder);
+                EXPECT_EQ(overlapped.rows, reference.rows);
+                EXPECT_EQ(overlapped.results, reference.results);
+                EXPECT_TRUE(overlapped.files == reference.files);
+            }
+        }
+    }
+    // The batch rules were met in the run that writes beside the inputs.
+    const Outcome reference = RunBatch(kFiles, kInputs, Options().Fm(3), 0, false, "");
+    const auto resultOf = [&](const std::string& input) {
+        return reference
+            .results[std::find(kInputs.begin(), kInputs.end(), input) - kInputs.begin()];
+    };
+    EXPECT_EQ(resultOf("big.s98"), "output file is also an input.|");
+    EXPECT_EQ(resultOf("a"), "output file already written.|");
+    EXPECT_EQ(resultOf("./t11.s98"), "output file already written.|");
+    EXPECT_EQ(resultOf("c_new.s98"), "|");  // read what the job of c.s98 wrote
+    EXPECT_EQ(resultOf("y.s98"), "|");      // replaced an input already read
+    EXPECT_EQ(resultOf("missing.s98").rfind("input file open error.|", 0), 0u);
+}
+
+// The small file's job ends while the big file's runs, unless one job at a
+// time is asked for or the big file's output exists (its job then runs
+// alone, and no job starts until it ends).
+TEST(ParallelBatch, OverlapsOnlyJobsThatCannotMeet) {
+    TempDir dir;
+    WriteFileBytes(dir / "big.s98", Song(5, 32 << 10));
+    WriteFileBytes(dir / "small.s98", Song(5, 0));
+    for (const bool bigOutputExists : {false, true}) {
+        for (const std::size_t workers : {1, 2}) {
+            SCOPED_TRACE(workers);
+            std::filesystem::remove(dir / "small_new.s98");
+            std::filesystem::remove(dir / "big_new.s98");
+            if (bigOutputExists) {
+                WriteFileBytes(dir / "big_new.s98", {});
+            }
+            ConvertBatch batch({PathOf(dir / "big.s98"), PathOf(dir / "small.s98")});
+            std::vector<bool> smallWrittenBefore;
+            batch.ConvertAll(Options().Fm(3), workers, [&](const FinishedJob&) {
+                smallWrittenBefore.push_back(std::filesystem::exists(dir / "small_new.s98"));
+                return true;
+            });
+            EXPECT_EQ(smallWrittenBefore,
+                      (std::vector<bool>{workers == 2 && !bigOutputExists, true}));
+        }
+    }
+}
+
+TEST(ParallelBatch, NoJobStartsOnceTheHandlerStops) {
+    for (const std::size_t workers : {1, 2}) {
+        TempDir dir;
+        std::vector<std::u16string> paths;
+        for (int i = 0; i < 8; ++i) {
+            WriteFileBytes(dir / (std::to_string(i) + ".s98"), Song(i, i == 3 ? 32 << 10 : 0));
+            paths.push_back(PathOf(dir / (std::to_string(i) + ".s98")));
+        }
+        ConvertBatch batch(paths);
+        std::vector<std::size_t> handed;
+        batch.ConvertAll(Options().Fm(3), workers, [&](const FinishedJob& job) {
+            handed.push_back(job.index);
+            return job.index < 3;
+        });
+        EXPECT_EQ(handed, (std::vector<std::size_t>{0, 1, 2, 3}));
+        // While the big fourth job ran, only the next 2 x workers to hand on
+        // could start; one at a time, none.
+        const std::size_t firstNeverStarted = workers == 1 ? 4 : 3 + 2 * workers;
+        EXPECT_TRUE(std::filesystem::exists(dir / "3_new.s98"));
+        EXPECT_FALSE(
+            std::filesystem::exists(dir / (std::to_string(firstNeverStarted) + "_new.s98")));
+    }
+}
+
+}  // namespace
+}  // namespace morla::test
