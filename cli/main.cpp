@@ -114,10 +114,10 @@ void PrintUsage() {
         "earlier in the same run, fails and writes nothing. Outputs are flushed to\n"
         "disk before they replace anything; an interrupted run leaves no\n"
         "temporary file. A failed file's system reason goes to standard error.\n\n"
-        "Two FILEs are converted at a time on a machine with two or more cores;\n"
-        "the rows, files and exit status are those of one at a time. MORLA_JOBS=n\n"
-        "in the environment converts n at a time (1 to 8; MORLA_JOBS=1 turns\n"
-        "the overlap off).\n\n"
+        "Two FILEs are converted at a time on a machine with two or more cores\n"
+        "(one at a time with -v); the rows, files and exit status are those of one\n"
+        "at a time. MORLA_JOBS=n in the environment converts n at a time (1 to 8;\n"
+        "MORLA_JOBS=1 turns the overlap off).\n\n"
         "Exit status: 0 when every file was converted, 1 when a file failed or\n"
         "the rows could not be written, 2 for a usage error, 128+n after signal n.\n";
     output.Write(text);
@@ -264,16 +264,12 @@ int Run(const std::vector<std::u16string>& arguments) {
         sink.Append(u"ALBUM " + morla::FormatPeakLine(*settings.normalizePeaks));
     }
     bool allConverted = true;
-    batch.ConvertAll(settings, *jobs, [&](const morla::FinishedJob& job) {
-        for (const std::u16string& row : job.rows) {
-            sink.Append(row);
-        }
-        // Each file's rows are out before the next file's; once standard
-        // output fails, no further file starts.
+    // After a file's rows: out before the next file's, and its reason on
+    // standard error. False once standard output fails: no further file starts.
+    const auto finished = [&](const morla::JobResult& result) {
         if (!output.Flush()) {
             return false;
         }
-        const morla::JobResult& result = job.result;
         if (!result.message.empty()) {
             allConverted = false;
             if (!result.failure.reason.empty()) {
@@ -282,7 +278,24 @@ int Run(const std::vector<std::u16string>& arguments) {
             }
         }
         return true;
-    });
+    };
+    // Files converted at once hold their rows until it is their turn; detail
+    // rows can run into millions for one file, so with -v they go straight
+    // out, one file at a time.
+    if (*jobs == 1 || settings.showDetail) {
+        for (std::size_t index = 0; index < batch.size(); ++index) {
+            if (!finished(batch.Convert(index, settings, sink))) {
+                break;
+            }
+        }
+    } else {
+        batch.ConvertAll(settings, *jobs, [&](const morla::FinishedJob& job) {
+            for (const std::u16string& row : job.rows) {
+                sink.Append(row);
+            }
+            return finished(job.result);
+        });
+    }
     return Finish(allConverted ? kExitOk : kExitJobFailed);
 }
 

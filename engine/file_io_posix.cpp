@@ -61,11 +61,37 @@ class Descriptor {
 constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
 
 file_io::PendingTemporaries<char> pendingTemporaries;
+// Threads between noting a temporary name and creating its file.
+std::atomic<int> creatingTemporaries{0};
 
 extern "C" void RemoveTemporariesAndExit(int signal) {
+    // A file being created on another thread is noted already and will exist
+    // in a moment: wait for it, so that it is removed too. (This thread holds
+    // the interruptions back while it creates one, so it is not among them.)
+    while (creatingTemporaries.load() != 0) {
+    }
     pendingTemporaries.RemoveAll([](const char* path) { ::unlink(path); });
     ::_exit(128 + signal);
 }
+
+// Holds the interruptions back on this thread while it lives.
+class InterruptionsHeld {
+  public:
+    InterruptionsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : kInterruptions) {
+            sigaddset(&held, signal);
+        }
+        pthread_sigmask(SIG_BLOCK, &held, &before_);
+    }
+    ~InterruptionsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    InterruptionsHeld(const InterruptionsHeld&) = delete;
+    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+
+  private:
+    sigset_t before_;
+};
 
 // A temporary file beside the output, created exclusively under a fresh name.
 // Removed when it goes out of scope unless it was renamed over the target:
@@ -73,11 +99,17 @@ extern "C" void RemoveTemporariesAndExit(int signal) {
 //
 // Its name is among the pending ones for the interruption handler (which may
 // run on any thread) from before the file exists until after it is gone or
-// renamed: at worst the handler removes a name that is not there.
+// renamed: at worst the handler removes a name that is not there. While the
+// file is being created the handler waits for it.
 class TemporaryFile {
   public:
     // Creates the file in `folder` ("" for the current folder).
     explicit TemporaryFile(const std::string& folder) {
+        const InterruptionsHeld held;
+        const struct Creating {
+            Creating() { ++creatingTemporaries; }
+            ~Creating() { --creatingTemporaries; }
+        } creating;
         for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
             path_ = folder + file_io::TemporaryName();
             slot_ = pendingTemporaries.Add(path_.c_str());
