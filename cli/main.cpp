@@ -180,7 +180,8 @@ int Run(const std::vector<std::u16string>& arguments) {
             PrintUsage();
             return Finish(kExitOk);
         } else if (argument == u"--version") {
-            output.Write("morla " MORLA_VERSION " (morla_GUI 20110226b)\n");
+            output.Write("morla " MORLA_VERSION " (morla_GUI 20110226b)\n"
+                         "decoder: scalar\n");
             return Finish(kExitOk);
         } else if (argument == u"--album") {
             album = true;
