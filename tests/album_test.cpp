@@ -11,14 +11,6 @@
 namespace morla::test {
 namespace {
 
-std::u16string PathOf(const std::filesystem::path& path) {
-#if defined(_WIN32)
-    return path.u16string();
-#else
-    return FromUtf8(path.string());
-#endif
-}
-
 // Tracks whose loudest levels lie in different classes. Carriers under
 // algorithm 7 on channel 1 (slots 0x40, 0x44, 0x48, 0x4C).
 const Bytes kQuietFm = Stream({}, {{0xB0, 7}, {0x40, 10}, {0x08, 12}}).bytes();

@@ -20,14 +20,6 @@ Bytes Lowered(Bytes song, int by) {
     return song;
 }
 
-std::u16string PathOf(const std::filesystem::path& path) {
-#if defined(_WIN32)
-    return path.u16string();
-#else
-    return FromUtf8(path.string());
-#endif
-}
-
 struct BatchRun {
     std::vector<std::string> rows;  // every row of the batch
     std::vector<std::string> results;

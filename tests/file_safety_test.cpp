@@ -84,13 +84,7 @@ TEST(FileSafety, IdentityIsTheFileNotTheName) {
     WriteFileBytes(dir / "a.s98", kSong);
     WriteFileBytes(dir / "b.s98", kSong);
     std::filesystem::create_hard_link(dir / "a.s98", dir / "link.s98");
-    const auto identity = [&](const std::string& name) {
-#if defined(_WIN32)
-        return IdentifyFile((dir / name).u16string());
-#else
-        return IdentifyFile(FromUtf8((dir / name).string()));
-#endif
-    };
+    const auto identity = [&](const std::string& name) { return IdentifyFile(PathOf(dir / name)); };
     ASSERT_TRUE(identity("a.s98"));
     EXPECT_EQ(identity("a.s98"), identity("link.s98"));
     EXPECT_EQ(identity("a.s98"), identity("./a.s98"));

@@ -11,14 +11,6 @@
 namespace morla::test {
 namespace {
 
-std::u16string PathOf(const std::filesystem::path& path) {
-#if defined(_WIN32)
-    return path.u16string();
-#else
-    return FromUtf8(path.string());
-#endif
-}
-
 // A carrier at TL `tl`, `kib` KiB of waits and the carrier again: files of
 // different sizes take different times.
 Bytes Song(int tl, std::size_t kib) {

@@ -122,14 +122,18 @@ std::vector<std::string> RecordingSink::Utf8Rows() const {
     return utf8;
 }
 
+std::u16string PathOf(const std::filesystem::path& path) {
+#if defined(_WIN32)
+    return path.u16string();
+#else
+    return FromUtf8(path.string());
+#endif
+}
+
 JobRun RunJob(const std::filesystem::path& input, const VolumeSettings& settings,
               const std::filesystem::path& output) {
     const Bytes before = ReadFileBytes(input);
-#if defined(_WIN32)
-    const std::u16string path = input.u16string();
-#else
-    const std::u16string path = FromUtf8(input.string());  // any bytes, as the front ends do
-#endif
+    const std::u16string path = PathOf(input);
     RecordingSink sink;
     JobRun run;
     run.error = ToUtf8(ConvertJob(path, settings, sink));

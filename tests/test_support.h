@@ -77,6 +77,10 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// A path as the front ends hand it to the engine: UTF-16 on Windows, the
+// bytes of the name (any, as POSIX allows) on POSIX.
+std::u16string PathOf(const std::filesystem::path& path);
+
 void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes);
 Bytes ReadFileBytes(const std::filesystem::path& path);  // empty when not a file
 std::vector<std::string> FolderEntries(const std::filesystem::path& folder);  // sorted, UTF-8
