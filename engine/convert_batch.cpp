@@ -92,9 +92,9 @@ PeakLevels ConvertBatch::MeasureAlbum(const VolumeSettings& settings, std::size_
 // decide about a file the other writes. A job may overlap others when
 //   - its input existed when the batch started (a missing input might be
 //     another job's output, through any name or link);
-//   - its output did not exist when the run began, so it is no input and
-//     no earlier output, and its check at the write step passes whatever the
-//     other jobs have read or written;
+//   - its output, if it exists when the run begins, is no input of the batch
+//     and no other job's output (by identity), so its check at the write step
+//     passes whatever the other jobs have read or written;
 //   - no other job's output may name the same file (same folder, a name a
 //     case-insensitive file system could fold to the same).
 // A peak-only run writes nothing, so every job may overlap.
@@ -109,15 +109,30 @@ std::vector<bool> ConvertBatch::JobsThatRunAlone(const VolumeSettings& settings)
         std::size_t index;
     };
     std::vector<Output> outputs;
+    std::vector<std::optional<FileIdentity>> existing(size());  // outputs there already
     for (std::size_t index = 0; index < size(); ++index) {
         const std::u16string path = OutputOf(paths_[index]);
         const std::u16string_view name = FileNamePart(path);
         // The folder part ends in a separator (or is empty): "." names the folder.
         const std::optional<FileIdentity> folder =
             IdentifyFile(path.substr(0, path.size() - name.size()) + u".");
-        alone[index] = !inputs_[index].identity || !folder || IdentifyFile(path);
+        existing[index] = IdentifyFile(path);
+        alone[index] = !inputs_[index].identity || !folder;
         if (folder) {
             outputs.push_back({*folder, std::u16string(name), index});
+        }
+    }
+    // An existing output that is an input, or that another job's output
+    // reaches too.
+    for (std::size_t index = 0; index < size(); ++index) {
+        if (!existing[index]) {
+            continue;
+        }
+        const auto sameFile = [&](const auto& identity) { return identity == existing[index]; };
+        if (std::count_if(existing.begin(), existing.end(), sameFile) > 1 ||
+            std::any_of(inputs_.begin(), inputs_.end(),
+                        [&](const Input& input) { return sameFile(input.identity); })) {
+            alone[index] = true;
         }
     }
     // Only outputs in one folder with names of one length can collide.

@@ -153,13 +153,18 @@ TEST(ParallelBatch, OverlapsOnlyJobsThatCannotMeet) {
     TempDir dir;
     WriteFileBytes(dir / "big.s98", Song(5, 32 << 10));
     WriteFileBytes(dir / "small.s98", Song(5, 0));
-    for (const bool bigOutputExists : {false, true}) {
+    // The big file's output: none yet, an earlier run's, or a second name of
+    // the small input (which the big job must not replace before it is read).
+    enum { kNone, kEarlierRun, kLinkToInput };
+    for (const int bigOutput : {kNone, kEarlierRun, kLinkToInput}) {
         for (const std::size_t workers : {1, 2}) {
             SCOPED_TRACE(workers);
             std::filesystem::remove(dir / "small_new.s98");
             std::filesystem::remove(dir / "big_new.s98");
-            if (bigOutputExists) {
+            if (bigOutput == kEarlierRun) {
                 WriteFileBytes(dir / "big_new.s98", {});
+            } else if (bigOutput == kLinkToInput) {
+                std::filesystem::create_hard_link(dir / "small.s98", dir / "big_new.s98");
             }
             ConvertBatch batch({PathOf(dir / "big.s98"), PathOf(dir / "small.s98")});
             std::vector<bool> smallWrittenBefore;
@@ -168,7 +173,7 @@ TEST(ParallelBatch, OverlapsOnlyJobsThatCannotMeet) {
                 return true;
             });
             EXPECT_EQ(smallWrittenBefore,
-                      (std::vector<bool>{workers == 2 && !bigOutputExists, true}));
+                      (std::vector<bool>{workers == 2 && bigOutput != kLinkToInput, true}));
         }
     }
 }
