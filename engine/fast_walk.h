@@ -1,11 +1,11 @@
-// The fast decoder of the command stream. It visits the same commands in the
-// same order and reports the same faults as CommandWalk (command_walk.h), the
-// readable reference that tests and the fuzz target hold it to, but:
-//   - it hands each register write on as its raw bytes, and the passes built
-//     on it decide what a write does from tables, without a branch per class;
+// The decoder the jobs run on. It visits the same commands in the same order
+// and reports the same faults as CommandWalk (command_walk.h), the readable
+// reference that tests and the fuzz target hold it to, but:
 //   - it is resumable: it walks the commands that start before a limit and
 //     goes on from there when called again, so that its caller can write out
-//     each stretch of the file as soon as the walk has passed it.
+//     each stretch of the file as soon as the walk has passed it;
+//   - it hands each register write on as its raw bytes, and makes the fault
+//     message only once the walk has stopped, so the loop carries no text.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,6 @@
 #include "level_walks.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <utility>
 #include <vector>
