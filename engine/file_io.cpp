@@ -57,13 +57,6 @@ std::u16string PathInFolder(std::u16string_view folder, std::u16string_view name
     return path;
 }
 
-WriteOutcome ReplaceFileContents(const std::u16string& path, const std::uint8_t* bytes,
-                                 std::size_t size, std::uint32_t permissions) {
-    OutputFile output(path, permissions);
-    output.Append(bytes, size);
-    return output.Commit();
-}
-
 void InjectFileFault(FileStep step) {
     ++file_io::injectedFaults[static_cast<std::size_t>(step)];
 }

@@ -102,17 +102,13 @@ class OutputFile {
     std::unique_ptr<State> state_;
 };
 
-// Replaces the file at `path` with `size` bytes through an OutputFile.
-WriteOutcome ReplaceFileContents(const std::u16string& path, const std::uint8_t* bytes,
-                                 std::size_t size, std::uint32_t permissions);
-
 // From now on the process removes its temporary file when it is interrupted
 // (SIGINT, SIGTERM, SIGHUP, SIGXFSZ; Ctrl+C and console close on Windows) and
 // exits with 128 + the signal number. For programs, not for the library's
 // other callers: it replaces the process's handlers of those signals.
 void RemoveTemporaryFilesOnInterrupt();
 
-// The steps of ReplaceFileContents that tests can make fail.
+// The steps of writing an OutputFile that tests can make fail.
 enum class FileStep {
     CreateTemporary,
     Write,
@@ -121,7 +117,7 @@ enum class FileStep {
     FlushFolder,  // the folder, after the rename
 };
 
-// Makes the next ReplaceFileContents fail at `step` as if the system had
+// Makes the next OutputFile fail at `step` as if the system had
 // reported an input/output error there. For tests of the failure paths.
 void InjectFileFault(FileStep step);
 
