@@ -43,14 +43,25 @@ const std::vector<std::uint8_t>& Dense() {
 
 using Source = const std::vector<std::uint8_t>& (*)();
 
-void CheckingWalk(benchmark::State& state, Source source) {
+// The image of `source` and its checked header; false (the benchmark skipped)
+// when the source is missing.
+bool Load(benchmark::State& state, Source source, morla::S98Image& image,
+          morla::S98Layout& layout) {
     if (source().empty()) {
         state.SkipWithError("sample file not found");
+        return false;
+    }
+    image = morla::S98Image::FromBytes(source().data(), source().size());
+    morla::ReadHeader(image, layout);
+    return true;
+}
+
+void CheckingWalk(benchmark::State& state, Source source) {
+    morla::S98Image image;
+    morla::S98Layout layout;
+    if (!Load(state, source, image, layout)) {
         return;
     }
-    const morla::S98Image image = morla::S98Image::FromBytes(source().data(), source().size());
-    morla::S98Layout layout;
-    morla::ReadHeader(image, layout);
     for (auto _ : state) {
         morla::AlgorithmTable algorithms;
         morla::PeakLevels peaks;
@@ -62,13 +73,11 @@ void CheckingWalk(benchmark::State& state, Source source) {
 }
 
 void TrustingWalk(benchmark::State& state, Source source) {
-    if (source().empty()) {
-        state.SkipWithError("sample file not found");
+    morla::S98Image image;
+    morla::S98Layout layout;
+    if (!Load(state, source, image, layout)) {
         return;
     }
-    morla::S98Image image = morla::S98Image::FromBytes(source().data(), source().size());
-    morla::S98Layout layout;
-    morla::ReadHeader(image, layout);
     DiscardSink log;
     const morla::RewriteAmounts amounts{3, 1, 2, false};
     for (auto _ : state) {
@@ -106,13 +115,11 @@ void WholeImage(benchmark::State& state, Source source) {
 // The one walk a job makes when its amounts are known up front: checking and
 // rewriting at once into 256 KiB stretches of output (not written anywhere).
 void FusedWalk(benchmark::State& state, Source source) {
-    if (source().empty()) {
-        state.SkipWithError("sample file not found");
+    morla::S98Image image;
+    morla::S98Layout layout;
+    if (!Load(state, source, image, layout)) {
         return;
     }
-    const morla::S98Image image = morla::S98Image::FromBytes(source().data(), source().size());
-    morla::S98Layout layout;
-    morla::ReadHeader(image, layout);
     DiscardSink log;
     const morla::RewriteAmounts amounts{3, 1, 2, false};
     for (auto _ : state) {
