@@ -4,7 +4,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 
+#include "block_scan.h"
 #include "convert_job.h"
 #include "level_walks.h"
 #include "peak_analysis.h"
@@ -56,7 +59,8 @@ bool Load(benchmark::State& state, Source source, morla::S98Image& image,
     return true;
 }
 
-void CheckingWalk(benchmark::State& state, Source source) {
+// The reference checking walk (the readable decoder the fast one is held to).
+void ReferenceWalk(benchmark::State& state, Source source) {
     morla::S98Image image;
     morla::S98Layout layout;
     if (!Load(state, source, image, layout)) {
@@ -72,76 +76,81 @@ void CheckingWalk(benchmark::State& state, Source source) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.size()));
 }
 
-void TrustingWalk(benchmark::State& state, Source source) {
+enum class Walk { Analysis, Rewrite, Fused };
+
+// One walk of a job on one decoder: the analysis (checking), the rewrite
+// after it (trusting, into 256 KiB stretches of output not written anywhere),
+// or the one fused walk a job makes when its amounts are known up front.
+void JobWalk(benchmark::State& state, Source source, Walk walk, morla::Decoder decoder) {
     morla::S98Image image;
     morla::S98Layout layout;
     if (!Load(state, source, image, layout)) {
         return;
     }
+    if (!morla::UseDecoder(decoder)) {
+        state.SkipWithError("this processor does not run the decoder");
+        return;
+    }
     DiscardSink log;
     const morla::RewriteAmounts amounts{3, 1, 2, false};
     for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(image.data(), source().data(), image.size());
         morla::AlgorithmTable algorithms;
-        state.ResumeTiming();
-        morla::RewriteWalk(image, layout, algorithms, amounts, log);
+        switch (walk) {
+            case Walk::Analysis: {
+                morla::PeakLevels peaks;
+                auto error = morla::FastAnalysisWalk(image, layout, algorithms, peaks);
+                benchmark::DoNotOptimize(error);
+                benchmark::DoNotOptimize(peaks);
+                break;
+            }
+            case Walk::Rewrite:
+                morla::RewriteToOutput(image, layout, algorithms, amounts, log, nullptr);
+                break;
+            case Walk::Fused: {
+                std::u16string error;
+                auto outcome =
+                    morla::FusedRewriteToOutput(image, layout, amounts, log, nullptr, error);
+                benchmark::DoNotOptimize(outcome);
+                break;
+            }
+        }
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.size()));
 }
 
-// Both walks and everything between them, as a job does in memory.
-void WholeImage(benchmark::State& state, Source source) {
-    if (source().empty()) {
-        state.SkipWithError("sample file not found");
-        return;
+void RegisterWalks() {
+    const std::pair<const char*, Source> sources[] = {
+        {"song", Song}, {"lotus", RealSong}, {"dense", Dense}};
+    const std::pair<const char*, Walk> walks[] = {
+        {"Analysis", Walk::Analysis}, {"Rewrite", Walk::Rewrite}, {"Fused", Walk::Fused}};
+    for (const auto& [sourceName, source] : sources) {
+        benchmark::RegisterBenchmark((std::string("ReferenceWalk/") + sourceName).c_str(),
+                                     ReferenceWalk, source)
+            ->Unit(benchmark::kMillisecond)
+            ->MinTime(1.0);
+        for (const auto decoder :
+             {morla::Decoder::Scalar, morla::Decoder::Avx2, morla::Decoder::Avx512}) {
+            for (const auto& [walkName, walk] : walks) {
+                const std::string name =
+                    std::string(walkName) + "/" + sourceName + "/" + morla::DecoderName(decoder);
+                benchmark::RegisterBenchmark(name.c_str(), JobWalk, source, walk, decoder)
+                    ->Unit(benchmark::kMillisecond)
+                    ->MinTime(1.0);
+            }
+        }
     }
-    morla::S98Image image = morla::S98Image::FromBytes(source().data(), source().size());
-    DiscardSink log;
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(image.data(), source().data(), image.size());
-        state.ResumeTiming();
-        morla::VolumeSettings settings;
-        settings.fmDownGiven = settings.ssgDownGiven = settings.rhythmDownGiven = true;
-        settings.fmDown = 3, settings.ssgDown = 1, settings.rhythmDown = 2;
-        auto outcome = morla::ConvertImage(image, settings, log);
-        benchmark::DoNotOptimize(outcome);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.size()));
-}
-
-// The one walk a job makes when its amounts are known up front: checking and
-// rewriting at once into 256 KiB stretches of output (not written anywhere).
-void FusedWalk(benchmark::State& state, Source source) {
-    morla::S98Image image;
-    morla::S98Layout layout;
-    if (!Load(state, source, image, layout)) {
-        return;
-    }
-    DiscardSink log;
-    const morla::RewriteAmounts amounts{3, 1, 2, false};
-    for (auto _ : state) {
-        std::u16string error;
-        auto outcome = morla::FusedRewriteToOutput(image, layout, amounts, log, nullptr, error);
-        benchmark::DoNotOptimize(outcome);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.size()));
 }
 
 }  // namespace
 
-BENCHMARK_CAPTURE(CheckingWalk, song, Song)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(TrustingWalk, song, Song)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(WholeImage, song, Song)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(FusedWalk, song, Song)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(CheckingWalk, lotus, RealSong)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(TrustingWalk, lotus, RealSong)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(WholeImage, lotus, RealSong)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(FusedWalk, lotus, RealSong)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(CheckingWalk, dense, Dense)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(TrustingWalk, dense, Dense)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(WholeImage, dense, Dense)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(FusedWalk, dense, Dense)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    RegisterWalks();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

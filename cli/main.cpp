@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "block_scan.h"
 #include "convert_batch.h"
 #include "file_io.h"
 #include "number_field.h"
@@ -118,6 +119,9 @@ void PrintUsage() {
         "(one at a time with -v); the rows, files and exit status are those of one\n"
         "at a time. MORLA_JOBS=n in the environment converts n at a time (1 to 8;\n"
         "MORLA_JOBS=1 turns the overlap off).\n\n"
+        "The stream is decoded with the processor's vector instructions when it has\n"
+        "them (--version names the decoder); MORLA_DECODER=scalar, avx2 or avx512\n"
+        "chooses one. Every decoder gives the same rows and files.\n\n"
         "Exit status: 0 when every file was converted, 1 when a file failed or\n"
         "the rows could not be written, 2 for a usage error, 128+n after signal n.\n";
     output.Write(text);
@@ -143,11 +147,31 @@ std::optional<std::size_t> JobsAtOnce(const char* setting) {
     return jobs;
 }
 
+// Makes the walks use the decoder `setting` (MORLA_DECODER) names, when it
+// is set. False when it names none, or one this processor cannot run.
+bool ChooseDecoder(const char* setting) {
+    if (setting == nullptr || *setting == '\0') {
+        return true;
+    }
+    for (const morla::Decoder decoder :
+         {morla::Decoder::Scalar, morla::Decoder::Avx2, morla::Decoder::Avx512}) {
+        if (std::strcmp(setting, morla::DecoderName(decoder)) == 0) {
+            return morla::UseDecoder(decoder);
+        }
+    }
+    return false;
+}
+
 int Finish(int status) {
     return output.Flush() ? status : output.Report();
 }
 
 int Run(const std::vector<std::u16string>& arguments) {
+    if (const char* decoderSetting = std::getenv("MORLA_DECODER"); !ChooseDecoder(decoderSetting)) {
+        return UsageError(std::string("MORLA_DECODER must be scalar, avx2 or avx512 and run on "
+                                      "this processor, not '") +
+                          decoderSetting + "'");
+    }
     morla::VolumeSettings settings;
     bool anyOption = false;  // one of the window's nine
     bool album = false;
@@ -180,8 +204,11 @@ int Run(const std::vector<std::u16string>& arguments) {
             PrintUsage();
             return Finish(kExitOk);
         } else if (argument == u"--version") {
-            output.Write("morla " MORLA_VERSION " (morla_GUI 20110226b)\n"
-                         "decoder: scalar\n");
+            output.Write("morla " MORLA_VERSION
+                         " (morla_GUI 20110226b)\n"
+                         "decoder: ");
+            output.Write(morla::DecoderName(morla::ActiveDecoder()));
+            output.Write("\n");
             return Finish(kExitOk);
         } else if (argument == u"--album") {
             album = true;

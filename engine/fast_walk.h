@@ -8,10 +8,12 @@
 //     message only once the walk has stopped, so the loop carries no text.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "block_scan.h"
 #include "command_walk.h"
 #include "s98_image.h"
 
@@ -94,6 +96,71 @@ void FastCommandWalk(const std::uint8_t* bytes, const S98Layout& layout, WalkCur
             cursor.error = CorruptedDataMessage(pos, bytes[pos], bytes[pos + 1], bytes[pos + 2]);
         }
     }
+}
+
+// The register writes a pass looks at: writes to a level register
+// (kLevelRegisters) of a device it wants.
+struct WriteFilter {
+    std::array<bool, kDeviceIndexCount> wanted{};  // by device index
+    // Command bytes below it name declared devices (the header declares
+    // devices 0 to n - 1).
+    std::uint8_t commandBound = 0;
+
+    bool Wants(std::uint8_t command, std::uint8_t reg) const {
+        return wanted[command >> 1] & kLevelRegisters[reg];
+    }
+};
+
+// The filter for the devices of `layout` whose type `wants(type)` accepts.
+template <class WantsType>
+WriteFilter FilterFor(const S98Layout& layout, WantsType wantsType) {
+    WriteFilter filter;
+    int declared = 0;
+    while (declared < kDeviceIndexCount && layout.devices.declared[declared]) {
+        ++declared;
+    }
+    filter.commandBound =
+        static_cast<std::uint8_t>(declared * 2 < kCommandEnd ? declared * 2 : kCommandEnd);
+    for (int device = 0; device < kDeviceIndexCount; ++device) {
+        filter.wanted[device] =
+            layout.devices.declared[device] && wantsType(layout.devices.type[device]);
+    }
+    return filter;
+}
+
+// FastCommandWalk for the writes `filter` wants only: the same walk, the same
+// faults, visiting those writes in the same order. Takes the stream a block of
+// 64 bytes at a time with the active decoder's block scanner (block_scan.h),
+// and steps command by command where the scanner hands a block over, near
+// `limit` and with the scalar decoder.
+template <WalkMode Mode, class Visitor>
+void LevelWriteWalk(const std::uint8_t* bytes, const S98Layout& layout, const WriteFilter& filter,
+                    WalkCursor& cursor, std::size_t limit, Visitor&& visit) {
+    auto visitWanted = [&](std::size_t offset, std::uint8_t command, std::uint8_t reg,
+                           std::uint8_t data) {
+        if (filter.Wants(command, reg)) {
+            visit(offset, command, reg, data);
+        }
+    };
+    const std::size_t stop = limit < layout.endBound ? limit : layout.endBound;
+    const BlockScanner scan = filter.commandBound != 0 ? ActiveBlockScanner() : nullptr;
+    if (scan != nullptr) {
+        std::uint16_t found[kScanFoundRoom];
+        while (!cursor.ended && cursor.pos + 2 * kScanBlock <= stop) {
+            const BlockScan scanned = scan(bytes, cursor.pos, stop, filter.commandBound, found);
+            for (std::size_t i = 0; i < scanned.found; ++i) {
+                const std::size_t offset = cursor.pos + found[i];
+                if (filter.wanted[bytes[offset] >> 1]) {
+                    visit(offset, bytes[offset], bytes[offset + 1], bytes[offset + 2]);
+                }
+            }
+            cursor.pos = scanned.pos;
+            if (scanned.handOver) {
+                FastCommandWalk<Mode>(bytes, layout, cursor, scanned.pos + kScanBlock, visitWanted);
+            }
+        }
+    }
+    FastCommandWalk<Mode>(bytes, layout, cursor, limit, visitWanted);
 }
 
 }  // namespace morla

@@ -102,6 +102,7 @@ class FastRewrite {
 template <WalkMode Mode, class Rewrite, class GaveUp>
 bool WalkIntoOutput(const S98Image& image, const S98Layout& layout, Rewrite& rewrite,
                     OutputFile* output, WalkCursor& cursor, GaveUp gaveUp) {
+    const WriteFilter filter = FilterFor(layout, IsRewrittenDevice);
     std::vector<std::uint8_t> chunk(std::min(kChunkSize, image.size()));
     for (std::size_t start = 0; start < image.size();) {
         const std::size_t end = std::min(start + kChunkSize, image.size());
@@ -110,8 +111,8 @@ bool WalkIntoOutput(const S98Image& image, const S98Layout& layout, Rewrite& rew
             // A write's data byte lies two bytes after its start: the writes
             // starting in the last two bytes belong to the next chunk.
             rewrite.Into(chunk.data(), start);
-            FastCommandWalk<Mode>(image.data(), layout, cursor, end == image.size() ? end : end - 2,
-                                  rewrite);
+            LevelWriteWalk<Mode>(image.data(), layout, filter, cursor,
+                                 end == image.size() ? end : end - 2, rewrite);
             if (!cursor.error.empty() || gaveUp()) {
                 return false;
             }
@@ -139,7 +140,8 @@ std::u16string FastAnalysisWalk(const S98Image& image, const S98Layout& layout,
                        algorithms, measured);
     };
     WalkCursor cursor = StartOfStream(layout);
-    FastCommandWalk<WalkMode::Checking>(image.data(), layout, cursor, layout.endBound, analyse);
+    LevelWriteWalk<WalkMode::Checking>(image.data(), layout, FilterFor(layout, IsAnalysedDevice),
+                                       cursor, layout.endBound, analyse);
     peaks = measured;
     return cursor.error;
 }
