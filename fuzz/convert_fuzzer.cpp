@@ -5,7 +5,8 @@
 //     registers can differ;
 //   - the checking and trusting walks visit the same commands, and the fast
 //     decoder, walked in arbitrary stretches, visits them too and stops at
-//     the same fault;
+//     the same fault; the level-write walk on every decoder this processor
+//     runs visits the level writes among them and stops at the same fault;
 //   - a job on a file (the fused or two-pass walks writing as they go) leaves
 //     the input as it was, gives the in-memory job's rows and bytes, and
 //     leaves no file behind when it fails.
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "block_scan.h"
 #include "chip_model.h"
 #include "command_walk.h"
 #include "convert_job.h"
@@ -67,6 +69,59 @@ std::u16string FastWalk(const morla::S98Image& image, const morla::S98Layout& la
     morla::FastCommandWalk<Mode>(image.data(), layout, cursor, image.size(), visit);
     CHECK(cursor.ended);
     return cursor.error;
+}
+
+// The level-write walk on `decoder` in stretches of the given lengths, then
+// to the end, for the devices of `wantsType`.
+template <morla::WalkMode Mode, class WantsType>
+std::u16string LevelWalk(const morla::S98Image& image, const morla::S98Layout& layout,
+                         WantsType wantsType, const std::vector<std::uint8_t>& stretches,
+                         std::vector<Visit>& visits) {
+    auto visit = [&](std::size_t offset, std::uint8_t command, std::uint8_t reg, std::uint8_t) {
+        visits.push_back({offset, layout.devices.type[command >> 1],
+                          static_cast<std::uint8_t>(command & 1), reg});
+    };
+    const morla::WriteFilter filter = morla::FilterFor(layout, wantsType);
+    morla::WalkCursor cursor = morla::StartOfStream(layout);
+    std::size_t limit = 0;
+    for (const std::uint8_t stretch : stretches) {
+        limit += 64 * std::size_t{stretch};  // stretches long enough for whole blocks
+        morla::LevelWriteWalk<Mode>(image.data(), layout, filter, cursor, limit, visit);
+    }
+    morla::LevelWriteWalk<Mode>(image.data(), layout, filter, cursor, image.size(), visit);
+    CHECK(cursor.ended);
+    return cursor.error;
+}
+
+// The visits of `all` to the level registers of devices `wantsType` accepts.
+template <class WantsType>
+std::vector<Visit> LevelVisits(const std::vector<Visit>& all, WantsType wantsType) {
+    std::vector<Visit> level;
+    for (const Visit& visit : all) {
+        if (wantsType(visit.deviceType) && morla::kLevelRegisters[visit.reg]) {
+            level.push_back(visit);
+        }
+    }
+    return level;
+}
+
+// Every decoder's level-write walk against the reference's visits.
+template <morla::WalkMode Mode>
+void CheckLevelWalks(const morla::S98Image& image, const morla::S98Layout& layout,
+                     const std::vector<std::uint8_t>& stretches, const std::u16string& error,
+                     const std::vector<Visit>& reference) {
+    for (const auto decoder :
+         {morla::Decoder::Scalar, morla::Decoder::Avx2, morla::Decoder::Avx512}) {
+        if (!morla::UseDecoder(decoder)) {
+            continue;
+        }
+        for (const bool rewritten : {false, true}) {
+            const auto wants = rewritten ? morla::IsRewrittenDevice : morla::IsAnalysedDevice;
+            std::vector<Visit> level;
+            CHECK(LevelWalk<Mode>(image, layout, wants, stretches, level) == error);
+            CHECK(level == LevelVisits(reference, wants));
+        }
+    }
 }
 
 template <morla::WalkMode Mode>
@@ -162,6 +217,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider input(data, size);
     morla::VolumeSettings settings = SettingsFrom(input);
     const bool throughFiles = input.ConsumeIntegralInRange<int>(0, 15) == 0;
+    // the decoder the job on a file runs on (the best this processor has when
+    // the one picked does not run here)
+    const auto jobDecoder = static_cast<morla::Decoder>(input.ConsumeIntegralInRange<int>(0, 2));
     const std::vector<std::uint8_t> stretches =
         input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, 4));
     const std::vector<std::uint8_t> bytes = input.ConsumeRemainingBytes<std::uint8_t>();
@@ -176,12 +234,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<Visit> fast;
         CHECK(FastWalk<morla::WalkMode::Checking>(original, layout, stretches, fast) == walkError);
         CHECK(fast == checked);
+        CheckLevelWalks<morla::WalkMode::Checking>(original, layout, stretches, walkError, checked);
         if (walkError.empty()) {
             Walk<morla::WalkMode::Trusting>(original, layout, trusted);
             CHECK(trusted == checked);
             fast.clear();
             FastWalk<morla::WalkMode::Trusting>(original, layout, stretches, fast);
             CHECK(fast == checked);
+            CheckLevelWalks<morla::WalkMode::Trusting>(original, layout, stretches, walkError,
+                                                       checked);
         }
     }
 
@@ -211,6 +272,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     if (throughFiles) {
+        if (!morla::UseDecoder(jobDecoder) && !morla::UseDecoder(morla::Decoder::Avx512)) {
+            morla::UseDecoder(morla::Decoder::Avx2);
+        }
         if (outcome.rewritten) {
             log.Append(morla::FormatSummaryLine(u"in_new.s98", jobSettings));
         }

@@ -8,6 +8,7 @@
 #include <random>
 #include <tuple>
 
+#include "block_scan.h"
 #include "command_walk.h"
 #include "test_support.h"
 
@@ -128,6 +129,147 @@ TEST(FastWalk, VisitsWhatTheReferenceVisitsInAnyStretches) {
     }
 }
 
+// Runs the walks on one decoder while it lives, then on the one before.
+class DecoderInUse {
+  public:
+    explicit DecoderInUse(Decoder decoder) : before_(ActiveDecoder()) {
+        runs_ = UseDecoder(decoder);
+    }
+    ~DecoderInUse() { UseDecoder(before_); }
+    bool runs() const { return runs_; }
+
+  private:
+    Decoder before_;
+    bool runs_ = false;
+};
+
+constexpr Decoder kDecoders[] = {Decoder::Scalar, Decoder::Avx2, Decoder::Avx512};
+
+// A stream made to trip a block scanner: writes whose register and data bytes
+// are often command bytes (FD, FE, FF, an undeclared device), waits whose tick
+// counts run from 1 to 150 bytes (across one block and beyond the next),
+// stretches of one-tick waits; and now and then an end command, a write to an
+// undeclared device, or a wait or write cut by the end of the file.
+Bytes ScannerImage(std::mt19937& rng, std::size_t commands) {
+    const int declared = static_cast<int>(rng() % 4);
+    std::vector<std::int32_t> types;
+    for (int i = 0; i < declared; ++i) {
+        types.push_back(std::int32_t{1} + static_cast<std::int32_t>(rng() % 4));
+    }
+    const int devices = declared == 0 ? 1 : declared;
+    S98Builder b(types);
+    const auto awkward = [&]() -> int {
+        const int bytes[] = {0xFD, 0xFE, 0xFF, 2 * devices, 0x80, 0x08, 0x11, 0x40, 0xB2};
+        return rng() % 2 == 0 ? bytes[rng() % std::size(bytes)] : static_cast<int>(rng() & 0xFF);
+    };
+    for (std::size_t n = 0; n < commands; ++n) {
+        const unsigned pick = rng() % 16;
+        if (pick == 0) {
+            Bytes wait{0xFE};
+            const std::size_t length = rng() % 4 == 0 ? 1 + rng() % 150 : 1 + rng() % 3;
+            for (std::size_t i = 1; i < length; ++i) {
+                wait.push_back(static_cast<std::uint8_t>(0x80 | rng()));
+            }
+            wait.push_back(static_cast<std::uint8_t>(rng() & 0x7F));
+            b.Raw(wait);
+        } else if (pick == 1) {
+            b.Waits(rng() % 4 == 0 ? rng() % 100 : 1);
+        } else {
+            const int reg = rng() % 3 == 0 ? awkward() : static_cast<int>(0x40 + rng() % 16);
+            b.Write(static_cast<int>(rng() % devices), static_cast<int>(rng() % 2), reg, awkward());
+        }
+    }
+    switch (rng() % 6) {
+        case 0:
+            b.End();
+            b.Raw({0x00, 0x40, 0x00});
+            break;
+        case 1:
+            b.Raw({static_cast<std::uint8_t>(2 * devices), 0x40, 0x00});
+            b.Raw({0x00, 0x40, 0x00});
+            break;
+        case 2:
+            b.Raw({0xFE, 0x81});
+            break;
+        case 3:
+            b.Raw({0x00, 0x40});
+            break;
+        default:
+            break;
+    }
+    return b.bytes();
+}
+
+// The reference's visits to the level registers of devices `wantsType` takes.
+template <class WantsType>
+std::vector<Visit> LevelVisits(const S98Layout& layout, const Walked& reference,
+                               WantsType wantsType) {
+    std::vector<Visit> level;
+    for (const Visit& visit : reference.visits) {
+        const auto [offset, command, reg, data] = visit;
+        if (layout.devices.declared[command >> 1] && wantsType(layout.devices.type[command >> 1]) &&
+            kRegisterClasses[reg] != RegisterClass::None) {
+            level.push_back(visit);
+        }
+    }
+    return level;
+}
+
+// The level-write walk in stretches ending at the given limits, then to the
+// end.
+template <WalkMode Mode, class WantsType>
+Walked LevelWalk(const S98Image& image, const S98Layout& layout, WantsType wantsType,
+                 const std::vector<std::size_t>& limits) {
+    Walked walked;
+    auto visit = [&](std::size_t offset, std::uint8_t command, std::uint8_t reg,
+                     std::uint8_t data) { walked.visits.emplace_back(offset, command, reg, data); };
+    const WriteFilter filter = FilterFor(layout, wantsType);
+    WalkCursor cursor = StartOfStream(layout);
+    for (const std::size_t limit : limits) {
+        LevelWriteWalk<Mode>(image.data(), layout, filter, cursor, limit, visit);
+    }
+    LevelWriteWalk<Mode>(image.data(), layout, filter, cursor, image.size(), visit);
+    EXPECT_TRUE(cursor.ended);
+    walked.error = cursor.error;
+    return walked;
+}
+
+// Every decoder this processor runs, on streams long enough for many blocks
+// and made to trip them, in stretches of any length: the level writes the
+// reference visits, and its fault.
+TEST(BlockScan, EveryDecoderVisitsTheLevelWritesTheReferenceVisits) {
+    for (const Decoder decoder : kDecoders) {
+        const DecoderInUse use(decoder);
+        if (!use.runs()) {
+            continue;
+        }
+        SCOPED_TRACE(DecoderName(decoder));
+        std::mt19937 rng(20261209);
+        for (int round = 0; round < 300; ++round) {
+            const Bytes bytes = round % 3 == 0 ? RandomImage(rng, rng() % 3000, round % 2 == 0)
+                                               : ScannerImage(rng, rng() % 3000);
+            const S98Image image = S98Image::FromBytes(bytes.data(), bytes.size());
+            const S98Layout layout = LayoutOf(image);
+            std::vector<std::size_t> limits;
+            for (std::size_t limit = rng() % 300; limit < bytes.size(); limit += 1 + rng() % 700) {
+                limits.push_back(limit);
+            }
+            const Walked checking = ReferenceWalk<WalkMode::Checking>(image, layout);
+            for (const bool rewritten : {false, true}) {
+                const auto wants = rewritten ? IsRewrittenDevice : IsAnalysedDevice;
+                const Walked level = LevelWalk<WalkMode::Checking>(image, layout, wants, limits);
+                ASSERT_EQ(level.error, checking.error) << "round " << round;
+                ASSERT_EQ(level.visits, LevelVisits(layout, checking, wants)) << "round " << round;
+                if (checking.error.empty()) {
+                    ASSERT_EQ(LevelWalk<WalkMode::Trusting>(image, layout, wants, limits).visits,
+                              level.visits)
+                        << "round " << round;
+                }
+            }
+        }
+    }
+}
+
 // What the reference gives for a job: ConvertImage on the bytes in memory,
 // then the summary line; the output is the rewritten image.
 JobRun ReferenceJob(const Bytes& bytes, VolumeSettings settings) {
@@ -170,14 +312,21 @@ TEST(FastWalk, JobsGiveTheReferenceRowsAndBytes) {
         {"-p", Options().PeakOnly()},
         {"-v", Options().Detail()},
     };
-    std::mt19937 rng(77);
     TempDir dir;
-    for (int round = 0; round < 120; ++round) {
-        const std::size_t commands = round % 20 == 0 ? 150000 + rng() % 100000 : rng() % 300;
-        const Bytes bytes = RandomImage(rng, commands, round % 3 == 0);
-        for (const auto& [name, options] : settings) {
-            ExpectSameJob(dir, bytes, options,
-                          std::string(name) + ", round " + std::to_string(round));
+    for (const Decoder decoder : kDecoders) {
+        const DecoderInUse use(decoder);
+        if (!use.runs()) {
+            continue;
+        }
+        std::mt19937 rng(77);
+        for (int round = 0; round < 120; ++round) {
+            const std::size_t commands = round % 20 == 0 ? 150000 + rng() % 100000 : rng() % 300;
+            const Bytes bytes = RandomImage(rng, commands, round % 3 == 0);
+            for (const auto& [name, options] : settings) {
+                ExpectSameJob(dir, bytes, options,
+                              std::string(name) + ", round " + std::to_string(round) + ", " +
+                                  DecoderName(decoder));
+            }
         }
     }
 }
@@ -239,6 +388,33 @@ TEST(FastWalk, TooMuchToHoldBackFallsBackToTwoPasses) {
     pending.Write(0, 1, 0xB0, 4);
     pending.End();
     ExpectSameJob(dir, pending.bytes(), Options().Fm(-21), "pending");
+}
+
+// The real songs on every decoder: the same visits, and the same bytes from
+// a job.
+TEST(BlockScan, EveryDecoderGivesTheSameJobOnTheSamples) {
+    TempDir dir;
+    for (const char* name : {"Lotus.s98", "Jump__opn_ay.s98"}) {
+        const Bytes bytes = ReadFileBytes(std::filesystem::path(MORLA_SAMPLES_DIR) / name);
+        if (bytes.empty()) {
+            GTEST_SKIP() << "sample file not found: " << name;
+        }
+        const S98Image image = S98Image::FromBytes(bytes.data(), bytes.size());
+        const S98Layout layout = LayoutOf(image);
+        const Walked reference = ReferenceWalk<WalkMode::Checking>(image, layout);
+        for (const Decoder decoder : kDecoders) {
+            const DecoderInUse use(decoder);
+            if (!use.runs()) {
+                continue;
+            }
+            SCOPED_TRACE(std::string(name) + " on " + DecoderName(decoder));
+            const Walked level = LevelWalk<WalkMode::Checking>(image, layout, IsAnalysedDevice, {});
+            EXPECT_EQ(level.visits, LevelVisits(layout, reference, IsAnalysedDevice));
+            EXPECT_GT(level.visits.size(), 1000u);
+            ExpectSameJob(dir, bytes, Options().Fm(2).Ssg(3).Rhythm(1), "fused");
+            ExpectSameJob(dir, bytes, Options().FmTarget(0).SsgTarget(15), "two passes");
+        }
+    }
 }
 
 }  // namespace
