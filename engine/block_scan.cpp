@@ -163,14 +163,16 @@ MORLA_AVX512 BlockScan ScanAvx512(const std::uint8_t* bytes, std::size_t pos, st
                                           static_cast<char>(AfterLongWait(i, clearLow, clearHigh)));
             }
         }
-        // 2, 4, ... 64 commands on
-        __m512i steps[7];
-        steps[0] = next;
-        for (int k = 1; k < 7; ++k) {
-            steps[k] = _mm512_permutex2var_epi8(steps[k - 1], steps[k - 1], beyond);
-        }
+        // 2, 4, ... 64 commands on (written out: a loop over an array of
+        // vectors may be left as one, through memory)
+        const __m512i next2 = _mm512_permutex2var_epi8(next, next, beyond);
+        const __m512i next4 = _mm512_permutex2var_epi8(next2, next2, beyond);
+        const __m512i next8 = _mm512_permutex2var_epi8(next4, next4, beyond);
+        const __m512i next16 = _mm512_permutex2var_epi8(next8, next8, beyond);
+        const __m512i next32 = _mm512_permutex2var_epi8(next16, next16, beyond);
+        const __m512i next64 = _mm512_permutex2var_epi8(next32, next32, beyond);
         alignas(64) std::uint8_t far[64];
-        _mm512_store_si512(far, steps[6]);
+        _mm512_store_si512(far, next64);
         const unsigned leave = far[entry];
         if (leave < kScanBlock || leave == kUnknown) {
             handOver = true;  // stuck on an end command or a bad device, or a wait too long
@@ -178,9 +180,12 @@ MORLA_AVX512 BlockScan ScanAvx512(const std::uint8_t* bytes, std::size_t pos, st
         }
         // the n-th command start of the block, for every n
         __m512i starts = _mm512_set1_epi8(static_cast<char>(entry));
-        for (int k = 0; k < 6; ++k) {
-            starts = _mm512_mask2_permutex2var_epi8(steps[k], starts, kStepLanes[k], beyond);
-        }
+        starts = _mm512_mask2_permutex2var_epi8(next, starts, kStepLanes[0], beyond);
+        starts = _mm512_mask2_permutex2var_epi8(next2, starts, kStepLanes[1], beyond);
+        starts = _mm512_mask2_permutex2var_epi8(next4, starts, kStepLanes[2], beyond);
+        starts = _mm512_mask2_permutex2var_epi8(next8, starts, kStepLanes[3], beyond);
+        starts = _mm512_mask2_permutex2var_epi8(next16, starts, kStepLanes[4], beyond);
+        starts = _mm512_mask2_permutex2var_epi8(next32, starts, kStepLanes[5], beyond);
         const __mmask64 inBlock = _mm512_cmplt_epu8_mask(starts, _mm512_set1_epi8(64));
         const __m512i command = _mm512_permutex2var_epi8(bytes0, starts, bytes1);
         const __m512i reg =
@@ -202,69 +207,110 @@ MORLA_AVX512 BlockScan ScanAvx512(const std::uint8_t* bytes, std::size_t pos, st
     return {base + entry, count, handOver};
 }
 
-// ---- AVX2: 32-byte blocks; a 32-entry lookup is two 16-byte shuffles ----
+// ---- AVX2: 32-byte blocks as two 16-byte halves ----
+//
+// The byte shuffle of AVX2 looks up 16-entry tables, one per 16-byte half of
+// a vector. So each half of a block is composed on its own (16 commands on is
+// enough to leave 16 bytes), and the walk enters the second half where it
+// leaves the first.
 
 #define MORLA_AVX2 __attribute__((target("avx2,bmi,popcnt")))
 
-constexpr std::size_t kHalfBlock = 32;
+constexpr unsigned kHalf = 16;
 
-// table[index] for indices 0-31, from the table's low 16 bytes in both
-// halves of `low` and its high 16 bytes in both halves of `high`.
-MORLA_AVX2 inline __m256i Lookup32(__m256i low, __m256i high, __m256i index) {
-    const __m256i fromLow = _mm256_shuffle_epi8(low, index);
-    const __m256i fromHigh = _mm256_shuffle_epi8(high, index);
-    // index bit 4 moved to each byte's bit 7, which picks
-    return _mm256_blendv_epi8(fromLow, fromHigh, _mm256_slli_epi16(index, 3));
+// table[index] for indices below 16 in each half, the index itself from 16
+// on (where a walk stays once it has left the half).
+MORLA_AVX2 inline __m256i Compose16(__m256i table, __m256i index) {
+    return _mm256_blendv_epi8(_mm256_shuffle_epi8(table, index), index,
+                              _mm256_cmpgt_epi8(index, _mm256_set1_epi8(kHalf - 1)));
 }
 
-// table[index] below 32, the index itself from 32 on (where a walk stays
-// once it has left the block).
-MORLA_AVX2 inline __m256i Compose(__m256i table, __m256i index) {
-    const __m256i low = _mm256_permute2x128_si256(table, table, 0x00);
-    const __m256i high = _mm256_permute2x128_si256(table, table, 0x11);
-    const __m256i inside = Lookup32(low, high, index);
-    return _mm256_blendv_epi8(inside, index,
-                              _mm256_cmpgt_epi8(index, _mm256_set1_epi8(kHalfBlock - 1)));
-}
-
-// Bytes below `bound` (bound >= 1): all ones.
+// All ones in the bytes below `bound` (at least 1).
 MORLA_AVX2 inline __m256i Below(__m256i bytes, __m256i boundLess1) {
     return _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, boundLess1), bytes);
 }
 
+// 0xFF at index 32 only: 32 bytes loaded from 32 - i have it at byte i.
+alignas(64) constexpr std::array<std::uint8_t, 64> kOneByte = [] {
+    std::array<std::uint8_t, 64> bytes{};
+    bytes[32] = 0xFF;
+    return bytes;
+}();
+
+// For every 8-bit mask, the byte shuffle that packs the bytes its bits pick
+// into the low bytes, in order.
+alignas(64) constexpr std::array<std::array<std::uint8_t, 8>, 256> kPackShuffles = [] {
+    std::array<std::array<std::uint8_t, 8>, 256> shuffles{};
+    for (int mask = 0; mask < 256; ++mask) {
+        int packed = 0;
+        for (int bit = 0; bit < 8; ++bit) {
+            if ((mask >> bit) & 1) {
+                shuffles[mask][packed++] = static_cast<std::uint8_t>(bit);
+            }
+        }
+        while (packed < 8) {
+            shuffles[mask][packed++] = 0x80;  // a zero byte
+        }
+    }
+    return shuffles;
+}();
+
+// Stores at `found` + `count` the offsets of the 16 bytes of `at` that the
+// bits of `picked` (16 bits) pick, plus `offset`, in order, widened to 16
+// bits; may store up to 8 entries beyond them.
+MORLA_AVX2 inline void StorePicked(__m128i at, unsigned picked, std::uint16_t offset,
+                                   std::uint16_t* found, std::size_t& count) {
+    const unsigned low = picked & 0xFF;
+    const unsigned high = picked >> 8;
+    const __m128i shuffle = _mm_unpacklo_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPackShuffles[low].data())),
+        _mm_add_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPackShuffles[high].data())),
+                     _mm_set1_epi8(8)));
+    const __m128i packed = _mm_shuffle_epi8(at, shuffle);
+    const __m128i add = _mm_set1_epi16(static_cast<short>(offset));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(found + count),
+                     _mm_add_epi16(_mm_cvtepu8_epi16(packed), add));
+    count += static_cast<std::size_t>(__builtin_popcount(low));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(found + count),
+                     _mm_add_epi16(_mm_cvtepu8_epi16(_mm_srli_si128(packed, 8)), add));
+    count += static_cast<std::size_t>(__builtin_popcount(high));
+}
+
 MORLA_AVX2 BlockScan ScanAvx2(const std::uint8_t* bytes, std::size_t pos, std::size_t stop,
                               std::uint8_t commandBound, std::uint16_t* found) {
-    alignas(32) static constexpr std::array<std::uint8_t, 32> kIota = [] {
+    alignas(32) static constexpr std::array<std::uint8_t, 32> kHalfIota = [] {
         std::array<std::uint8_t, 32> iota{};
-        for (int i = 0; i < 32; ++i) {
-            iota[i] = static_cast<std::uint8_t>(i);
+        for (unsigned i = 0; i < 32; ++i) {
+            iota[i] = static_cast<std::uint8_t>(i % kHalf);
         }
         return iota;
     }();
-    const __m256i iota = _mm256_load_si256(reinterpret_cast<const __m256i*>(kIota.data()));
+    const __m256i iota = _mm256_load_si256(reinterpret_cast<const __m256i*>(kHalfIota.data()));
+    // where each half starts in the block
+    const __m256i halfStart = _mm256_set_m128i(_mm_set1_epi8(kHalf), _mm_setzero_si128());
     const __m256i boundLess1 = _mm256_set1_epi8(static_cast<char>(commandBound - 1));
     const __m256i byHigh =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kByHighLanes.data()));
     const __m256i byLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kByLowLanes.data()));
     const __m256i nibble = _mm256_set1_epi8(0x0F);
-    // lanes n of the chain of starts that take a 2^k step: bit k of n set
-    __m256i stepLanes[5];
-    for (int k = 0; k < 5; ++k) {
-        stepLanes[k] =
-            _mm256_cmpeq_epi8(_mm256_and_si256(iota, _mm256_set1_epi8(static_cast<char>(1 << k))),
-                              _mm256_set1_epi8(static_cast<char>(1 << k)));
+    // lanes n of each half's chain of starts that take a 2^k step: bit k of n
+    __m256i stepLanes[4];
+    for (int k = 0; k < 4; ++k) {
+        const __m256i bit = _mm256_set1_epi8(static_cast<char>(1 << k));
+        stepLanes[k] = _mm256_cmpeq_epi8(_mm256_and_si256(iota, bit), bit);
     }
 
     std::size_t base = pos;
-    unsigned entry = 0;
+    unsigned entry = 0;  // below 16
     std::size_t count = 0;
     bool handOver = false;
-    for (std::size_t block = 0; block < 2 * kScanBlocksPerCall && base + 2 * kHalfBlock <= stop;
-         ++block) {
+    for (std::size_t block = 0; block < 2 * kScanBlocksPerCall && base + 64 <= stop; ++block) {
         const __m256i bytes0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base));
-        const __m256i bytes1 =
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base + kHalfBlock));
-        // as in ScanAvx512: the command after each byte taken as a start
+        // each half's next 16 bytes
+        const __m256i after0 =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base + kHalf));
+        // as in ScanAvx512: the command after each byte taken as a start,
+        // from its half's start
         const __m256i writes = Below(bytes0, boundLess1);
         const __m256i wait1 = _mm256_cmpeq_epi8(bytes0, _mm256_set1_epi8(-1));
         __m256i next =
@@ -273,9 +319,9 @@ MORLA_AVX2 BlockScan ScanAvx2(const std::uint8_t* bytes, std::size_t pos, std::s
         const auto waitN = static_cast<std::uint32_t>(
             _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes0, _mm256_set1_epi8(-2))));
         if (waitN != 0) {
-            alignas(32) std::uint8_t after[32];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(after), next);
-            // the window is these 64 bytes: a longer tick count is unknown
+            // a tick count is looked for in the block and the next one
+            const __m256i bytes1 =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base + 32));
             const std::uint64_t clear = ~(
                 static_cast<std::uint64_t>(
                     static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes0))) |
@@ -283,56 +329,70 @@ MORLA_AVX2 BlockScan ScanAvx2(const std::uint8_t* bytes, std::size_t pos, std::s
                     << 32);
             for (std::uint32_t waits = waitN; waits != 0; waits &= waits - 1) {
                 const unsigned i = CountTrailingZeros(waits);
-                after[i] = AfterLongWait(i, clear, 0);
+                unsigned after = AfterLongWait(i, clear, 0);
+                if (after != kUnknown) {
+                    after -= i & kHalf;  // from the half's start
+                }
+                const __m256i only =
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kOneByte.data() + 32 - i));
+                next = _mm256_blendv_epi8(next, _mm256_set1_epi8(static_cast<char>(after)), only);
             }
-            next = _mm256_load_si256(reinterpret_cast<const __m256i*>(after));
         }
-        __m256i steps[6];
-        steps[0] = next;
-        for (int k = 1; k < 6; ++k) {
-            steps[k] = Compose(steps[k - 1], steps[k - 1]);
-        }
+        // 2, 4, 8 and 16 commands on, in each half
+        const __m256i next2 = Compose16(next, next);
+        const __m256i next4 = Compose16(next2, next2);
+        const __m256i next8 = Compose16(next4, next4);
+        const __m256i next16 = Compose16(next8, next8);
         alignas(32) std::uint8_t far[32];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(far), steps[5]);
-        const unsigned leave = far[entry];
-        if (leave < kHalfBlock || leave == kUnknown) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(far), next16);
+        const unsigned leave0 = far[entry];  // from the first half's start
+        if (leave0 < kHalf || leave0 == kUnknown) {
             handOver = true;
             break;
         }
-        __m256i starts = _mm256_set1_epi8(static_cast<char>(entry));
-        for (int k = 0; k < 5; ++k) {
-            starts = _mm256_blendv_epi8(starts, Compose(steps[k], starts), stepLanes[k]);
+        unsigned entry1 = kHalf;  // none: a long wait runs over the second half
+        unsigned leave = leave0;  // from the block's start
+        if (leave0 < 2 * kHalf) {
+            entry1 = leave0 - kHalf;
+            const unsigned leave1 = far[kHalf + entry1];
+            if (leave1 < kHalf || leave1 == kUnknown) {
+                handOver = true;
+                break;
+            }
+            leave = kHalf + leave1;
         }
-        const __m256i inBlock = _mm256_cmpgt_epi8(_mm256_set1_epi8(kHalfBlock), starts);
-        const __m256i low0 = _mm256_permute2x128_si256(bytes0, bytes0, 0x00);
-        const __m256i high0 = _mm256_permute2x128_si256(bytes0, bytes0, 0x11);
-        const __m256i command = Lookup32(low0, high0, starts);
-        // a write starting at byte 31 has its register in the next block
+        __m256i starts = _mm256_set_m128i(_mm_set1_epi8(static_cast<char>(entry1)),
+                                          _mm_set1_epi8(static_cast<char>(entry)));
+        starts = _mm256_blendv_epi8(starts, Compose16(next, starts), stepLanes[0]);
+        starts = _mm256_blendv_epi8(starts, Compose16(next2, starts), stepLanes[1]);
+        starts = _mm256_blendv_epi8(starts, Compose16(next4, starts), stepLanes[2]);
+        starts = _mm256_blendv_epi8(starts, Compose16(next8, starts), stepLanes[3]);
+        const __m256i inHalf = _mm256_cmpgt_epi8(_mm256_set1_epi8(kHalf), starts);
+        const __m256i command = _mm256_shuffle_epi8(bytes0, starts);
+        // a write starting at a half's last byte has its register after it
         const __m256i regAt = _mm256_add_epi8(starts, _mm256_set1_epi8(1));
-        const __m256i reg =
-            _mm256_blendv_epi8(Lookup32(low0, high0, regAt),
-                               _mm256_set1_epi8(static_cast<char>(bytes[base + kHalfBlock])),
-                               _mm256_cmpeq_epi8(regAt, _mm256_set1_epi8(kHalfBlock)));
+        const __m256i reg = _mm256_blendv_epi8(_mm256_shuffle_epi8(bytes0, regAt),
+                                               _mm256_shuffle_epi8(after0, _mm256_setzero_si256()),
+                                               _mm256_cmpeq_epi8(regAt, _mm256_set1_epi8(kHalf)));
         const __m256i high = _mm256_and_si256(_mm256_srli_epi16(reg, 4), nibble);
         const __m256i low = _mm256_and_si256(reg, nibble);
         const __m256i levelBits =
             _mm256_and_si256(_mm256_shuffle_epi8(byHigh, high), _mm256_shuffle_epi8(byLow, low));
         const __m256i level =
             _mm256_andnot_si256(_mm256_cmpeq_epi8(levelBits, _mm256_setzero_si256()),
-                                _mm256_and_si256(inBlock, Below(command, boundLess1)));
-        auto levelWrites = static_cast<std::uint32_t>(_mm256_movemask_epi8(level));
+                                _mm256_and_si256(inHalf, Below(command, boundLess1)));
+        const auto levelWrites = static_cast<std::uint32_t>(_mm256_movemask_epi8(level));
         if (levelWrites != 0) {
-            alignas(32) std::uint8_t at[32];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(at), starts);
-            for (; levelWrites != 0; levelWrites &= levelWrites - 1) {
-                found[count++] =
-                    static_cast<std::uint16_t>(base - pos + at[CountTrailingZeros(levelWrites)]);
-            }
+            // their starts packed in order, widened and stored 8 at a time
+            const auto offset = static_cast<std::uint16_t>(base - pos);
+            const __m256i at = _mm256_add_epi8(starts, halfStart);
+            StorePicked(_mm256_castsi256_si128(at), levelWrites & 0xFFFF, offset, found, count);
+            StorePicked(_mm256_extracti128_si256(at, 1), levelWrites >> 16, offset, found, count);
         }
         // a long wait may carry the walk past the next block
-        if (leave - kHalfBlock < kHalfBlock) {
-            base += kHalfBlock;
-            entry = leave - kHalfBlock;
+        if (leave - 2 * kHalf < kHalf) {
+            base += 2 * kHalf;
+            entry = leave - 2 * kHalf;
         } else {
             base += leave;
             entry = 0;
