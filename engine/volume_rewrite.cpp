@@ -25,7 +25,7 @@ void RewriteCommand::RewriteSsgVolume(const S98Command& command) {
     bool peakOver = false;
     const int newValue = ClampLevel(command, command.data - std::int64_t{amounts_.ssgDown}, 15,
                                     "%08x: PEAK OVER!       SSG=%2d -> %2d", peakOver);
-    if (amounts_.showDetail && amounts_.ssgDown != 0) {
+    if (ssgDetail_) {
         FormatLine(line_, "%08x SSG#%d VOL=%2d -> %2d", static_cast<unsigned>(command.offset),
                    SsgChannel(command.reg), command.data, newValue);
         ReportDetail(peakOver);
@@ -37,7 +37,7 @@ void RewriteCommand::RewriteRhythmLevel(const S98Command& command) {
     bool peakOver = false;
     const int newValue = ClampLevel(command, command.data - std::int64_t{amounts_.rhythmDown}, 63,
                                     "%08x: PEAK OVER!       RHYTHM TL=%2d -> %2d", peakOver);
-    if (amounts_.showDetail && amounts_.rhythmDown != 0) {
+    if (rhythmDetail_) {
         FormatLine(line_, "%08x RHYTHM TL=%2d -> %2d", static_cast<unsigned>(command.offset),
                    command.data, newValue);
         ReportDetail(peakOver);

@@ -29,6 +29,8 @@ class RewriteCommand {
           algorithms_(algorithms),
           amounts_(amounts),
           fmDetail_(amounts.showDetail && amounts.fmDown != 0),
+          ssgDetail_(amounts.showDetail && amounts.ssgDown != 0),
+          rhythmDetail_(amounts.showDetail && amounts.rhythmDown != 0),
           log_(log) {}
 
     // Inline (below), so that it inlines into the loop of every walk that
@@ -64,6 +66,8 @@ class RewriteCommand {
     AlgorithmTable& algorithms_;
     const RewriteAmounts amounts_;
     const bool fmDetail_;  // whether carrier TL writes get detail lines
+    const bool ssgDetail_;
+    const bool rhythmDetail_;
     LogSink& log_;
     std::u16string line_;
 };
@@ -99,12 +103,23 @@ inline void RewriteCommand::operator()(const S98Command& command) {
         case RegisterClass::SsgVolume:
             // a silent channel stays silent; an envelope-driven one is not touched
             if (command.port == 0 && command.data != 0 && (command.data & 0x10) == 0) {
-                RewriteSsgVolume(command);
+                // here when nothing is reported; the rest out of line
+                const std::int64_t moved = command.data - std::int64_t{amounts_.ssgDown};
+                if (moved > 15 || ssgDetail_) [[unlikely]] {
+                    RewriteSsgVolume(command);
+                } else {
+                    Store(command, static_cast<int>(std::max<std::int64_t>(moved, 0)));
+                }
             }
             break;
         case RegisterClass::RhythmTotalLevel:
             if (command.port == 0) {
-                RewriteRhythmLevel(command);
+                const std::int64_t moved = command.data - std::int64_t{amounts_.rhythmDown};
+                if (moved > 63 || rhythmDetail_) [[unlikely]] {
+                    RewriteRhythmLevel(command);
+                } else {
+                    Store(command, static_cast<int>(std::max<std::int64_t>(moved, 0)));
+                }
             }
             break;
         case RegisterClass::None:
