@@ -119,9 +119,9 @@ void PrintUsage() {
         "(one at a time with -v); the rows, files and exit status are those of one\n"
         "at a time. MORLA_JOBS=n in the environment converts n at a time (1 to 8;\n"
         "MORLA_JOBS=1 turns the overlap off).\n\n"
-        "The stream is decoded with the processor's vector instructions when it has\n"
-        "them (--version names the decoder); MORLA_DECODER=scalar, avx2 or avx512\n"
-        "chooses one. Every decoder gives the same rows and files.\n\n"
+        "The stream is decoded with AVX-512 when the processor has it, else one\n"
+        "command at a time (--version names the decoder); MORLA_DECODER=scalar,\n"
+        "avx2 or avx512 chooses one. Every decoder gives the same rows and files.\n\n"
         "Exit status: 0 when every file was converted, 1 when a file failed or\n"
         "the rows could not be written, 2 for a usage error, 128+n after signal n.\n";
     output.Write(text);

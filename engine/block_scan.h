@@ -16,9 +16,11 @@
 // the next block.
 //
 // Three decoders share that contract: AVX-512 (with the VBMI byte permutes),
-// AVX2 (32-byte halves and 16-byte table lookups), and none, where the fast
-// walk steps through every command itself. The best the processor has is
-// chosen on first use.
+// AVX2 (16-byte halves and 16-entry table lookups), and none, where the fast
+// walk steps through every command itself. On first use the walks take
+// AVX-512 when the processor (and system) runs it, else the scalar walk: the
+// AVX2 scan measured slower than the scalar walk on song streams, and is
+// there to be chosen (MORLA_DECODER=avx2).
 #pragma once
 
 #include <array>
@@ -41,8 +43,8 @@ const char* DecoderName(Decoder decoder);
 // Whether this processor (and system) can run `decoder`.
 bool DecoderRuns(Decoder decoder);
 
-// The decoder the walks use: the best one this processor runs, unless
-// UseDecoder chose another.
+// The decoder the walks use: AVX-512 when this processor runs it, else the
+// scalar one, unless UseDecoder chose another.
 Decoder ActiveDecoder();
 
 // Makes the walks use `decoder` from now on; false (and nothing changed) when

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "block_scan.h"
 #include "test_support.h"
 
 namespace morla::test {
@@ -437,6 +438,47 @@ TEST(Cli, FilesAtATimeComeFromTheEnvironment) {
         Morla(dir, {"-f3", "x.s98", "x.s98", "x.s98"}, "/dev/full", "export MORLA_JOBS=2");
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.err, "morla: write error: No space left on device\n");
+}
+
+// MORLA_DECODER picks the decoder --version names; every decoder this
+// processor runs gives the same rows, files and status; a name that is no
+// decoder, or one the processor cannot run, is a usage error.
+TEST(Cli, DecoderComesFromTheEnvironment) {
+    const std::vector<std::string> arguments = {"-v", "-f-3", "-s2", "-r1", "a.s98", "b.s98"};
+    std::vector<std::pair<CliRun, std::vector<Bytes>>> runs;
+    for (const Decoder decoder : {Decoder::Scalar, Decoder::Avx2, Decoder::Avx512}) {
+        const std::string name = DecoderName(decoder);
+        TempDir dir;
+        WriteFileBytes(dir / "a.s98", Song());
+        S98Builder b = Stream({}, {{0xB0, 7}, {0x40, 1}, {0x08, 15}, {0x11, 62}});
+        b.Waits(300);
+        WriteFileBytes(dir / "b.s98", b.bytes());
+        const CliRun version = Morla(dir, {"--version"}, ".out", "export MORLA_DECODER=" + name);
+        if (!DecoderRuns(decoder)) {
+            EXPECT_EQ(version.status, 2) << name;
+            continue;
+        }
+        EXPECT_NE(version.out.find("decoder: " + name + "\n"), std::string::npos) << name;
+        const CliRun run = Morla(dir, arguments, ".out", "export MORLA_DECODER=" + name);
+        std::vector<Bytes> files;
+        for (const std::string& file : FolderEntries(dir.path())) {
+            files.push_back(ReadFileBytes(dir / file));
+        }
+        runs.push_back({run, files});
+    }
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(runs[0].first.status, 0);
+    EXPECT_EQ(runs[0].second.size(), 4u);
+    for (const auto& [run, files] : runs) {
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, runs[0].first.out);
+        EXPECT_TRUE(files == runs[0].second);
+    }
+    TempDir dir;
+    const CliRun wrong = Morla(dir, {"--version"}, ".out", "export MORLA_DECODER=sse9");
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_EQ(wrong.err.rfind("morla: MORLA_DECODER must be scalar, avx2 or avx512", 0), 0u);
+    EXPECT_NE(Morla(dir, {"--help"}).out.find("MORLA_DECODER="), std::string::npos);
 }
 
 }  // namespace
