@@ -107,7 +107,7 @@ struct WriteFilter {
     std::uint8_t commandBound = 0;
 
     bool Wants(std::uint8_t command, std::uint8_t reg) const {
-        return wanted[command >> 1] & kLevelRegisters[reg];
+        return wanted[command >> 1] && kLevelRegisters[reg];
     }
 };
 
