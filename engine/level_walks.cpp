@@ -64,13 +64,14 @@ class FastRewrite {
         const std::int32_t type = layout_.devices.type[device];
         if constexpr (Fused) {
             if (kRegisterClasses[reg] == RegisterClass::TotalLevel &&
-                algorithms_.Get(TotalLevelChannel(port, reg), device) == kNoAlgorithm &&
-                IsRewrittenDevice(type)) [[unlikely]] {
+                algorithms_.Get(TotalLevelChannel(port, reg), device) == kNoAlgorithm)
+                [[unlikely]] {
                 pending_.push_back(static_cast<std::uint32_t>(offset));
                 return;  // the chunk keeps the byte as read for now
             }
         }
-        step_(S98Command{offset, device, port, reg, data, type});
+        // the walk hands on writes to rewritten devices only
+        step_.RewriteDeviceWrite(S98Command{offset, device, port, reg, data, type});
     }
 
     // The reference step on the write at `offset`, by the algorithms as they

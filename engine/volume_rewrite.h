@@ -36,6 +36,9 @@ class RewriteCommand {
     // Inline (below), so that it inlines into the loop of every walk that
     // uses it.
     inline void operator()(const S98Command& command);
+    // operator() for a write to a device it rewrites (IsRewrittenDevice),
+    // for walks that hand on no other.
+    inline void RewriteDeviceWrite(const S98Command& command);
 
     // Where new data bytes go from now on: instead of the image, the buffer
     // `out` holding the file from offset `start` on (a chunk of an output
@@ -73,9 +76,12 @@ class RewriteCommand {
 };
 
 inline void RewriteCommand::operator()(const S98Command& command) {
-    if (!IsRewrittenDevice(command.deviceType)) {
-        return;
+    if (IsRewrittenDevice(command.deviceType)) {
+        RewriteDeviceWrite(command);
     }
+}
+
+inline void RewriteCommand::RewriteDeviceWrite(const S98Command& command) {
     switch (kRegisterClasses[command.reg]) {
         case RegisterClass::FeedbackAlgorithm:
             algorithms_.Set(AlgorithmChannel(command.port, command.reg), command.deviceIndex,
