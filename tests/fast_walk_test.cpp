@@ -48,6 +48,25 @@ Walked FastWalk(const S98Image& image, const S98Layout& layout,
     return walked;
 }
 
+// Ends a stream with one of its faults, or none: a write to an undeclared
+// device (a write after it), a write or a long wait cut by the end of the file.
+void AppendFault(S98Builder& b, std::mt19937& rng, int devices) {
+    switch (rng() % 4) {
+        case 0:
+            b.Raw({static_cast<std::uint8_t>(2 * devices + rng() % 2), 0x40, 0x00});
+            b.Raw({0x00, 0x40, 0x00});
+            break;
+        case 1:
+            b.Raw({0x00, 0x40});
+            break;
+        case 2:
+            b.Raw({0xFE, 0x81});
+            break;
+        default:
+            break;
+    }
+}
+
 // A random stream of about `commands` commands for random devices: mostly
 // level, algorithm and other writes, waits of both kinds; sometimes a fault
 // (an undeclared device, a command cut by the end, a wait running off it), an
@@ -80,19 +99,7 @@ Bytes RandomImage(std::mt19937& rng, std::size_t commands, bool mayFault) {
                 static_cast<int>(data));
     }
     if (mayFault) {
-        switch (rng() % 4) {
-            case 0:
-                b.Raw({static_cast<std::uint8_t>(2 * count + rng() % 2), 0x40, 0x00});
-                break;
-            case 1:
-                b.Raw({0x00, 0x40});
-                break;
-            case 2:
-                b.Raw({0xFE, 0x81});
-                break;
-            default:
-                break;
-        }
+        AppendFault(b, rng, count);
     } else if (rng() % 3 == 0) {
         b.End();
         b.Raw({0x00, 0x40, 0x00, 0x01, 0x08, 0x00});
@@ -100,6 +107,17 @@ Bytes RandomImage(std::mt19937& rng, std::size_t commands, bool mayFault) {
         b.Tag();
     }
     return b.bytes();
+}
+
+// Where stretches of a walk end: the first below `first`, then each at most
+// `longest` after the one before, up to `size`.
+std::vector<std::size_t> RandomLimits(std::mt19937& rng, std::size_t size, std::size_t first,
+                                      std::size_t longest) {
+    std::vector<std::size_t> limits;
+    for (std::size_t limit = rng() % first; limit < size; limit += 1 + rng() % longest) {
+        limits.push_back(limit);
+    }
+    return limits;
 }
 
 S98Layout LayoutOf(const S98Image& image) {
@@ -114,10 +132,7 @@ TEST(FastWalk, VisitsWhatTheReferenceVisitsInAnyStretches) {
         const Bytes bytes = RandomImage(rng, rng() % 200, round % 2 == 0);
         const S98Image image = S98Image::FromBytes(bytes.data(), bytes.size());
         const S98Layout layout = LayoutOf(image);
-        std::vector<std::size_t> limits;
-        for (std::size_t limit = rng() % 7; limit < bytes.size(); limit += 1 + rng() % 40) {
-            limits.push_back(limit);
-        }
+        const std::vector<std::size_t> limits = RandomLimits(rng, bytes.size(), 7, 40);
         const Walked checking = ReferenceWalk<WalkMode::Checking>(image, layout);
         const Walked fast = FastWalk<WalkMode::Checking>(image, layout, limits);
         ASSERT_EQ(fast.error, checking.error) << "round " << round;
@@ -179,23 +194,11 @@ Bytes ScannerImage(std::mt19937& rng, std::size_t commands) {
             b.Write(static_cast<int>(rng() % devices), static_cast<int>(rng() % 2), reg, awkward());
         }
     }
-    switch (rng() % 6) {
-        case 0:
-            b.End();
-            b.Raw({0x00, 0x40, 0x00});
-            break;
-        case 1:
-            b.Raw({static_cast<std::uint8_t>(2 * devices), 0x40, 0x00});
-            b.Raw({0x00, 0x40, 0x00});
-            break;
-        case 2:
-            b.Raw({0xFE, 0x81});
-            break;
-        case 3:
-            b.Raw({0x00, 0x40});
-            break;
-        default:
-            break;
+    if (rng() % 3 == 0) {
+        b.End();
+        b.Raw({0x00, 0x40, 0x00});
+    } else {
+        AppendFault(b, rng, devices);
     }
     return b.bytes();
 }
@@ -250,10 +253,7 @@ TEST(BlockScan, EveryDecoderVisitsTheLevelWritesTheReferenceVisits) {
                                                : ScannerImage(rng, rng() % 3000);
             const S98Image image = S98Image::FromBytes(bytes.data(), bytes.size());
             const S98Layout layout = LayoutOf(image);
-            std::vector<std::size_t> limits;
-            for (std::size_t limit = rng() % 300; limit < bytes.size(); limit += 1 + rng() % 700) {
-                limits.push_back(limit);
-            }
+            const std::vector<std::size_t> limits = RandomLimits(rng, bytes.size(), 300, 700);
             const Walked checking = ReferenceWalk<WalkMode::Checking>(image, layout);
             for (const bool rewritten : {false, true}) {
                 const auto wants = rewritten ? IsRewrittenDevice : IsAnalysedDevice;
