@@ -405,10 +405,10 @@ MORLA_AVX2 BlockScan ScanAvx2(const std::uint8_t* bytes, std::size_t pos, std::s
 
 std::atomic<int> chosen{-1};  // the Decoder in use; -1 until the first use
 
-// AVX-512 when the processor has it. Not AVX2: its block scan does about
-// three times the work per byte (16-entry lookups, two halves per block) and
-// measured slower than the scalar walk on song streams, faster only on dense
-// streams of register writes; it is there for MORLA_DECODER=avx2.
+// AVX-512 when the processor has it. Not AVX2: with 16-entry lookups and
+// two halves per block its scan takes several times the instructions per
+// byte, and measured slower than the scalar walk on song streams (faster only
+// on dense streams of register writes); it is there for MORLA_DECODER=avx2.
 Decoder BestDecoder() {
     return DecoderRuns(Decoder::Avx512) ? Decoder::Avx512 : Decoder::Scalar;
 }
