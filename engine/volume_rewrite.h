@@ -60,6 +60,19 @@ class RewriteCommand {
                    const char* peakOverFormat, bool& peakOver);
     void ReportDetail(bool peakOver);
 
+    // A level where larger is louder, lowered by `down` and kept at 0 or
+    // above, here; `reporting` (out of line) when it would go over `maximum`
+    // or gets a detail row.
+    void LowerLevel(const S98Command& command, std::int32_t down, int maximum, bool detail,
+                    void (RewriteCommand::*reporting)(const S98Command&)) {
+        const std::int64_t moved = command.data - std::int64_t{down};
+        if (moved > maximum || detail) [[unlikely]] {
+            (this->*reporting)(command);
+        } else {
+            Store(command, static_cast<int>(std::max<std::int64_t>(moved, 0)));
+        }
+    }
+
     void Store(const S98Command& command, int newValue) {
         out_[command.offset + 2 - outStart_] = static_cast<std::uint8_t>(newValue);
     }
@@ -109,23 +122,14 @@ inline void RewriteCommand::RewriteDeviceWrite(const S98Command& command) {
         case RegisterClass::SsgVolume:
             // a silent channel stays silent; an envelope-driven one is not touched
             if (command.port == 0 && command.data != 0 && (command.data & 0x10) == 0) {
-                // here when nothing is reported; the rest out of line
-                const std::int64_t moved = command.data - std::int64_t{amounts_.ssgDown};
-                if (moved > 15 || ssgDetail_) [[unlikely]] {
-                    RewriteSsgVolume(command);
-                } else {
-                    Store(command, static_cast<int>(std::max<std::int64_t>(moved, 0)));
-                }
+                LowerLevel(command, amounts_.ssgDown, 15, ssgDetail_,
+                           &RewriteCommand::RewriteSsgVolume);
             }
             break;
         case RegisterClass::RhythmTotalLevel:
             if (command.port == 0) {
-                const std::int64_t moved = command.data - std::int64_t{amounts_.rhythmDown};
-                if (moved > 63 || rhythmDetail_) [[unlikely]] {
-                    RewriteRhythmLevel(command);
-                } else {
-                    Store(command, static_cast<int>(std::max<std::int64_t>(moved, 0)));
-                }
+                LowerLevel(command, amounts_.rhythmDown, 63, rhythmDetail_,
+                           &RewriteCommand::RewriteRhythmLevel);
             }
             break;
         case RegisterClass::None:
