@@ -136,9 +136,10 @@ std::u16string FastAnalysisWalk(const S98Image& image, const S98Layout& layout,
     auto analyse = [&](std::size_t offset, std::uint8_t command, std::uint8_t reg,
                        std::uint8_t data) {
         const auto device = static_cast<std::uint8_t>(command >> 1);
-        AnalyseCommand(S98Command{offset, device, static_cast<std::uint8_t>(command & 1), reg, data,
-                                  layout.devices.type[device]},
-                       algorithms, measured);
+        // the walk hands on writes to analysed devices only
+        AnalyseDeviceWrite(S98Command{offset, device, static_cast<std::uint8_t>(command & 1), reg,
+                                      data, layout.devices.type[device]},
+                           algorithms, measured);
     };
     WalkCursor cursor = StartOfStream(layout);
     LevelWriteWalk<WalkMode::Checking>(image.data(), layout, FilterFor(layout, IsAnalysedDevice),

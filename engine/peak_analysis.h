@@ -17,14 +17,23 @@ struct PeakLevels {
     std::int32_t rhythmPeak = -1;     // largest rhythm total level byte seen
 };
 
+inline void AnalyseDeviceWrite(const S98Command& command, AlgorithmTable& algorithms,
+                               PeakLevels& peaks);
+
 // The analysis step for one register write: follows algorithm writes and
 // collects the peaks. Reads nothing but the command. Inline, so that it
 // inlines into the loop of every walk that uses it.
 inline void AnalyseCommand(const S98Command& command, AlgorithmTable& algorithms,
                            PeakLevels& peaks) {
-    if (!IsAnalysedDevice(command.deviceType)) {
-        return;
+    if (IsAnalysedDevice(command.deviceType)) {
+        AnalyseDeviceWrite(command, algorithms, peaks);
     }
+}
+
+// AnalyseCommand for a write to a device it analyses (IsAnalysedDevice), for
+// walks that hand on no other.
+inline void AnalyseDeviceWrite(const S98Command& command, AlgorithmTable& algorithms,
+                               PeakLevels& peaks) {
     // Whole data bytes are compared, not masked to the register's width.
     const std::int32_t value = command.data;
     switch (kRegisterClasses[command.reg]) {
