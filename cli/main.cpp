@@ -331,6 +331,7 @@ int Run(const std::vector<std::u16string>& arguments) {
 
 #if defined(_WIN32)
 int main() {
+    morla::OpenClosedStandardDescriptors();
     // UTF-16 arguments, whatever the console's code page; UTF-8 output.
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -344,6 +345,9 @@ int main() {
 }
 #else
 int main(int argc, char** argv) {
+    // Before any file is opened: a closed standard output must not hand its
+    // number to an output file, which would then receive the rows.
+    morla::OpenClosedStandardDescriptors();
     std::vector<std::u16string> arguments;
     for (int i = 1; i < argc; ++i) {
         arguments.push_back(FromUtf8(argv[i]));

@@ -242,24 +242,26 @@ std::u16string ConvertBatch::OutputOf(const std::u16string& inputPath) const {
 }
 
 std::u16string ConvertBatch::CheckOutput(const std::u16string& outputPath) {
-    const std::optional<FileIdentity> output = IdentifyFile(outputPath);
+    const std::optional<FileStamp> output = StampFile(outputPath);
     if (!output) {
         return {};  // a new file
     }
     const std::lock_guard hold(state_);
     const bool unreadInput = std::any_of(inputs_.begin(), inputs_.end(), [&](const Input& input) {
-        return !input.read && input.identity == output;
+        return !input.read && input.identity == output->identity;
     });
     if (unreadInput) {
         return kOutputIsInput;
     }
+    // By stamp: a file another process put there since, under a number
+    // freed by one of ours, is not ours.
     if (std::find(written_.begin(), written_.end(), *output) != written_.end()) {
         return kOutputAlreadyWritten;
     }
     return {};
 }
 
-void ConvertBatch::OutputWritten(const FileIdentity& written) {
+void ConvertBatch::OutputWritten(const FileStamp& written) {
     const std::lock_guard hold(state_);
     written_.push_back(written);
 }

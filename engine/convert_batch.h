@@ -25,7 +25,10 @@ namespace morla {
 //     an input.";
 //   - a file the batch has already written: "output file already written.".
 // Files are compared by identity, so any spelling of a path, a hard link or a
-// symbolic link reaches the same file.
+// symbolic link reaches the same file. A written file is known by its stamp
+// as it stood after its rename: when another process has since replaced it,
+// the file now there is not the batch's, even where it got the old one's
+// identity number.
 //
 // Outputs go beside their inputs, or all into one folder given at the start.
 //
@@ -84,7 +87,7 @@ class ConvertBatch : private OutputRules {
   private:
     std::u16string OutputOf(const std::u16string& inputPath) const override;
     std::u16string CheckOutput(const std::u16string& outputPath) override;
-    void OutputWritten(const FileIdentity& written) override;
+    void OutputWritten(const FileStamp& written) override;
 
     // For each input, whether its job must run alone (see ConvertAll).
     std::vector<bool> JobsThatRunAlone(const VolumeSettings& settings) const;
@@ -100,7 +103,7 @@ class ConvertBatch : private OutputRules {
     std::vector<std::u16string> paths_;
     std::u16string outputFolder_;  // empty: beside each input
     std::vector<Input> inputs_;
-    std::vector<FileIdentity> written_;
+    std::vector<FileStamp> written_;
     std::mutex state_;  // guards the inputs' read marks and written_
 };
 

@@ -74,7 +74,7 @@ class OutputRules {
     // job may write `outputPath`, else the job's message.
     virtual std::u16string CheckOutput(const std::u16string& outputPath) = 0;
     // The job has written its output, now the file `written`.
-    virtual void OutputWritten(const FileIdentity& written) = 0;
+    virtual void OutputWritten(const FileStamp& written) = 0;
 };
 
 // How a job ended.

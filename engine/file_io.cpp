@@ -3,9 +3,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <random>
+#include <set>
 
 #include "file_io_internal.h"
+#include "text.h"
 
 namespace morla::file_io {
 namespace {
@@ -13,6 +16,13 @@ namespace {
 std::array<std::atomic<int>, 5> injectedFaults{};
 
 }  // namespace
+
+bool FirstOutputIn(const NativePathString& folder) {
+    static std::mutex mutex;
+    static std::set<NativePathString> seen;
+    const std::lock_guard hold(mutex);
+    return seen.insert(folder).second;
+}
 
 bool TakeInjectedFault(FileStep step) {
     std::atomic<int>& count = injectedFaults[static_cast<std::size_t>(step)];
@@ -49,8 +59,7 @@ std::u16string PathInFolder(std::u16string_view folder, std::u16string_view name
     constexpr char16_t kSeparator = u'/';
 #endif
     std::u16string path(folder);
-    if (!path.empty() && path.back() != u'/' && path.back() != u'\\' &&
-        !(path.back() == u':' && kSeparator == u'\\')) {
+    if (!path.empty() && !FileNamePart(path).empty()) {  // not ending in a separator
         path += kSeparator;
     }
     path += name;

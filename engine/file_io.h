@@ -28,12 +28,35 @@ struct FileIdentity {
 // The identity of the file `path` reaches (links followed), if it exists.
 std::optional<FileIdentity> IdentifyFile(const std::u16string& path);
 
+// One state of a file: its identity, size and last change. Identity numbers
+// are reused once a file is gone (another process replacing a file frees its
+// inode for the next file made anywhere on the device), so a file seen once
+// is recognised later by its stamp, not its identity alone: a later file with
+// the old number has another change time.
+struct FileStamp {
+    FileIdentity identity;
+    std::uint64_t size = 0;
+    std::int64_t changed = 0;  // ns; status change on POSIX, last write on Windows
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// The stamp of the file `path` reaches (links followed), if it exists.
+std::optional<FileStamp> StampFile(const std::u16string& path);
+
 // True when `path` names an existing folder (links followed).
 bool IsFolder(const std::u16string& path);
 
 // The path of the file `name` in `folder`, with the platform's separator
-// between them unless `folder` already ends in one (or in a drive's ':').
+// between them unless `folder` already ends in one (or, on Windows, in a
+// drive's ':').
 std::u16string PathInFolder(std::u16string_view folder, std::u16string_view name);
+
+#if defined(_WIN32)
+// The form of `path` every call of the file layer hands to the system:
+// absolute, and "\\?\"-prefixed when its full length comes near MAX_PATH
+// (a short relative path in a deep folder included).
+std::u16string SystemPathOf(const std::u16string& path);
+#endif
 
 // Why a file operation failed: the file it concerns and the system's words
 // for it ("Permission denied"). Both empty when there was nothing to report.
@@ -68,8 +91,8 @@ enum class WriteStatus {
 
 struct WriteOutcome {
     WriteStatus status = WriteStatus::Ok;
-    FileIdentity written;  // the new file, on success
-    FileFailure failure;   // set on failure
+    FileStamp written;    // the new file as it stands after the rename, on success
+    FileFailure failure;  // set on failure
 };
 
 // A new file that replaces the file at `path` whole, or not at all, written
@@ -79,6 +102,11 @@ struct WriteOutcome {
 // The new file gets `permissions` as the umask allows (POSIX). A failure at
 // any step, or destruction without Commit, removes the temporary file; an
 // existing file at `path` is left as it was.
+//
+// The temporary file is held while it is written (an advisory lock on POSIX,
+// the open handle on Windows). Only a process killed outright leaves one
+// behind; the first OutputFile of a process in a folder removes the
+// ".morla-*.tmp" files there that no process holds.
 class OutputFile {
   public:
     OutputFile(const std::u16string& path, std::uint32_t permissions);
@@ -102,11 +130,21 @@ class OutputFile {
     std::unique_ptr<State> state_;
 };
 
-// From now on the process removes its temporary file when it is interrupted
-// (SIGINT, SIGTERM, SIGHUP, SIGXFSZ; Ctrl+C and console close on Windows) and
-// exits with 128 + the signal number. For programs, not for the library's
-// other callers: it replaces the process's handlers of those signals.
+// From now on the process removes its temporary files when it is interrupted
+// (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ; Ctrl+C and console close on
+// Windows) and exits with 128 + the signal number. Once the interruption has
+// come no thread creates another. For programs, not for the library's other
+// callers: it replaces the process's handlers of those signals (a signal the
+// process ignores stays ignored).
 void RemoveTemporaryFilesOnInterrupt();
+
+// Opens the null device on each of the standard descriptors 0, 1 and 2 that
+// is closed, so that no file opened later takes its number and receives what
+// is meant for standard output or error. The null device is opened for the
+// other direction, so writing a row to a closed standard output still fails.
+// For programs, first thing in main, before any file is opened. (On Windows a
+// file's handle never becomes a standard handle: nothing to do.)
+void OpenClosedStandardDescriptors();
 
 // The steps of writing an OutputFile that tests can make fail.
 enum class FileStep {

@@ -1,6 +1,8 @@
 // The file layer on POSIX systems.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,20 +59,18 @@ class Descriptor {
     int fd_;
 };
 
-// The signals on which a program removes its temporary file.
-constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+// The signals on which a program removes its temporary files. SIGPIPE is one:
+// a reader of the rows that goes away (`morla ... | head -1`) ends the run.
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 
 file_io::PendingTemporaries<char> pendingTemporaries;
-// Threads between noting a temporary name and creating its file.
-std::atomic<int> creatingTemporaries{0};
 
 extern "C" void RemoveTemporariesAndExit(int signal) {
-    // A file being created on another thread is noted already and will exist
-    // in a moment: wait for it, so that it is removed too. (This thread holds
-    // the interruptions back while it creates one, so it is not among them.)
-    while (creatingTemporaries.load() != 0) {
+    if (!pendingTemporaries.RemoveAllOnce([](const char* path) { ::unlink(path); })) {
+        for (;;) {  // another thread's handler is ending the process
+            ::pause();
+        }
     }
-    pendingTemporaries.RemoveAll([](const char* path) { ::unlink(path); });
     ::_exit(128 + signal);
 }
 
@@ -93,32 +93,60 @@ class InterruptionsHeld {
     sigset_t before_;
 };
 
-// A temporary file beside the output, created exclusively under a fresh name.
-// Removed when it goes out of scope unless it was renamed over the target:
-// a failure, or an exception that cuts the job short, leaves nothing behind.
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Takes the lock that marks a temporary file as being written, then makes
+// sure `path` still names the locked file: another process's sweep may have
+// found the new file before it was locked, locked it first and removed it.
+bool LockAsOurs(int fd, const std::string& path) {
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    struct stat locked, named;
+    return ::fstat(fd, &locked) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           SameFile(locked, named);
+}
+
+// A temporary file beside the output, created exclusively under a fresh name
+// and locked while it lives. Removed when it goes out of scope unless it was
+// renamed over the target: a failure, or an exception that cuts the job
+// short, leaves nothing behind.
 //
 // Its name is among the pending ones for the interruption handler (which may
 // run on any thread) from before the file exists until after it is gone or
 // renamed: at worst the handler removes a name that is not there. While the
-// file is being created the handler waits for it.
+// file is being created the handler waits for it; once the handler has begun
+// no file is created.
 class TemporaryFile {
   public:
     // Creates the file in `folder` ("" for the current folder).
     explicit TemporaryFile(const std::string& folder) {
         const InterruptionsHeld held;
+        if (!pendingTemporaries.BeginCreating()) {
+            for (;;) {  // the handler on another thread is ending the process
+                ::pause();
+            }
+        }
         const struct Creating {
-            Creating() { ++creatingTemporaries; }
-            ~Creating() { --creatingTemporaries; }
+            ~Creating() { pendingTemporaries.EndCreating(); }
         } creating;
         for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
             path_ = folder + file_io::TemporaryName();
             slot_ = pendingTemporaries.Add(path_.c_str());
             fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd_ >= 0) {
+            if (fd_ >= 0 && LockAsOurs(fd_, path_)) {
                 created_ = true;
                 return;
             }
-            const int error = errno;
+            const int error = fd_ >= 0 ? EEXIST : errno;  // lost to a sweep: a fresh name
+            if (fd_ >= 0) {
+                ::close(fd_);
+                fd_ = -1;
+            }
             pendingTemporaries.Withdraw(slot_);
             if (error != EEXIST) {
                 errno = error;
@@ -166,6 +194,36 @@ class TemporaryFile {
     bool created_ = false;
     bool renamed_ = false;
 };
+
+// Removes the temporary files in `folder` that no process holds: those of
+// runs killed outright. A file is removed only while this process holds its
+// lock and the name still leads to it, so a writer's file never goes, nor one
+// created a moment ago (its creator checks, once it has the lock, that its
+// name still leads to it).
+void RemoveLeftovers(const std::string& folder) {
+    DIR* entries = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (entries == nullptr) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        const std::string_view name = entry->d_name;
+        if (!file_io::IsTemporaryName(name)) {
+            continue;
+        }
+        const std::string path = folder + std::string(name);
+        if (pendingTemporaries.Holds(path)) {
+            continue;  // this process is writing it
+        }
+        const Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat locked, named;
+        if (file.valid() && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 &&
+            ::fstat(file.get(), &locked) == 0 && S_ISREG(locked.st_mode) &&
+            ::lstat(path.c_str(), &named) == 0 && SameFile(locked, named)) {
+            ::unlink(path.c_str());
+        }
+    }
+    ::closedir(entries);
+}
 
 // Asks for the buffer in huge pages where the system offers them: filling a
 // large image then takes a few page faults instead of one per 4 KiB page,
@@ -234,6 +292,12 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+FileStamp StampOf(const struct stat& status) {
+    return {{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)},
+            static_cast<std::uint64_t>(status.st_size),
+            std::int64_t{status.st_ctim.tv_sec} * 1000000000 + status.st_ctim.tv_nsec};
+}
+
 bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size) {
     if (file_io::TakeInjectedFault(FileStep::Write)) {
         errno = EIO;
@@ -290,6 +354,14 @@ std::optional<FileIdentity> IdentifyFile(const std::u16string& path) {
                         static_cast<std::uint64_t>(status.st_ino)};
 }
 
+std::optional<FileStamp> StampFile(const std::u16string& path) {
+    struct stat status;
+    if (::stat(ToUtf8(path).c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return StampOf(status);
+}
+
 bool IsFolder(const std::u16string& path) {
     struct stat status;
     return ::stat(ToUtf8(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
@@ -327,6 +399,9 @@ OutputFile::OutputFile(const std::u16string& path, std::uint32_t permissions)
         errno = EIO;
         state.Fail(WriteStatus::OpenError, state.target);
         return;
+    }
+    if (file_io::FirstOutputIn(state.folder)) {
+        RemoveLeftovers(state.folder);
     }
     state.temporary.emplace(state.folder);
     if (!state.temporary->valid()) {
@@ -397,8 +472,11 @@ WriteOutcome OutputFile::Commit() {
         state.Fail(WriteStatus::WriteError, state.target);
         return state.outcome;
     }
-    struct stat status;
-    if (::fstat(temporary.fd(), &status) != 0 || !temporary.Close()) {
+    // A second descriptor keeps the file open through the rename (and its
+    // lock held): its stamp is taken after the rename, which changes it, and
+    // whatever another process then does to the name.
+    const Descriptor kept(::dup(temporary.fd()));
+    if (!kept.valid() || !temporary.Close()) {
         state.Fail(WriteStatus::WriteError, state.target);
         return state.outcome;
     }
@@ -406,13 +484,26 @@ WriteOutcome OutputFile::Commit() {
         state.Fail(WriteStatus::OpenError, state.target);
         return state.outcome;
     }
+    struct stat status;
+    if (::fstat(kept.get(), &status) != 0) {
+        state.Fail(WriteStatus::WriteError, state.target);
+        return state.outcome;
+    }
     if (!FlushFolder(state.folder)) {
         state.Fail(WriteStatus::WriteError, state.folder.empty() ? std::string(".") : state.folder);
         return state.outcome;
     }
-    state.outcome.written = {static_cast<std::uint64_t>(status.st_dev),
-                             static_cast<std::uint64_t>(status.st_ino)};
+    state.outcome.written = StampOf(status);
     return state.outcome;
+}
+
+void OpenClosedStandardDescriptors() {
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // The lowest free number: `fd` itself, the lower ones being open.
+            ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        }
+    }
 }
 
 void RemoveTemporaryFilesOnInterrupt() {

@@ -45,12 +45,12 @@ FileFailure Failure(std::u16string_view path, DWORD error) {
     return {std::u16string(path), SystemReason(error)};
 }
 
+// The path as the system should be handed it: absolute, and in the "\\?\"
+// form when it is long. Whether a path passes MAX_PATH depends on its full
+// length, not on how it was typed: a short relative path in a deep folder is
+// long. The margin leaves room for a temporary file's name beside it.
 std::wstring NativePath(const std::u16string& path) {
-    std::wstring wide = Wide(path);
-    if (wide.size() < MAX_PATH - 20) {  // room for a temporary name beside it
-        return wide;
-    }
-    // Beyond MAX_PATH the system wants an absolute "\\?\" path.
+    const std::wstring wide = Wide(path);
     DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (length == 0) {
         return wide;
@@ -58,7 +58,8 @@ std::wstring NativePath(const std::u16string& path) {
     std::wstring full(length, L'\0');
     length = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
     full.resize(length);
-    if (full.rfind(L"\\\\?\\", 0) == 0) {
+    if (full.size() < MAX_PATH - 20 || full.rfind(L"\\\\?\\", 0) == 0 ||
+        full.rfind(L"\\\\.\\", 0) == 0) {  // short, or already a device or "\\?\" path
         return full;
     }
     if (full.rfind(L"\\\\", 0) == 0) {
@@ -85,30 +86,46 @@ class Handle {
     HANDLE handle_;
 };
 
-std::optional<FileIdentity> IdentityOf(HANDLE file) {
+std::optional<FileStamp> StampOf(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) {
         return std::nullopt;
     }
-    return FileIdentity{
-        information.dwVolumeSerialNumber,
-        (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+    const auto join = [](DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; };
+    const std::uint64_t written =
+        join(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime);
+    return FileStamp{{information.dwVolumeSerialNumber,
+                      join(information.nFileIndexHigh, information.nFileIndexLow)},
+                     join(information.nFileSizeHigh, information.nFileSizeLow),
+                     static_cast<std::int64_t>(written * 100)};  // 100 ns units
 }
 
 file_io::PendingTemporaries<wchar_t> pendingTemporaries;
 
 BOOL WINAPI RemoveTemporariesAndExit(DWORD event) {
-    pendingTemporaries.RemoveAll([](const wchar_t* path) { DeleteFileW(path); });
+    // The handler runs on a thread of its own; a second event waits for the
+    // first to end the process.
+    if (!pendingTemporaries.RemoveAllOnce([](const wchar_t* path) { DeleteFileW(path); })) {
+        Sleep(INFINITE);
+    }
     // The numbers of the C runtime's SIGINT and SIGBREAK, as a POSIX shell
     // would report them.
     ExitProcess(128 + (event == CTRL_C_EVENT ? 2 : 21));
 }
 
-// A temporary file beside the output, created exclusively under a fresh name.
+// A temporary file beside the output, created exclusively under a fresh name
+// and held open (no other process may open it for deletion) while it lives.
 // Removed when it goes out of scope unless it was renamed over the target.
+// Once the console handler has begun, no file is created.
 class TemporaryFile {
   public:
     explicit TemporaryFile(const std::wstring& folder) {
+        if (!pendingTemporaries.BeginCreating()) {
+            Sleep(INFINITE);  // the console handler is ending the process
+        }
+        const struct Creating {
+            ~Creating() { pendingTemporaries.EndCreating(); }
+        } creating;
         for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
             const std::string name = file_io::TemporaryName();
             path_ = folder + std::wstring(name.begin(), name.end());
@@ -167,6 +184,36 @@ class TemporaryFile {
     bool created_ = false;
     bool renamed_ = false;
 };
+
+// Removes the temporary files in `folder` that no process holds: those of
+// runs killed outright. A writer holds its file open, so opening it for
+// deletion with no sharing fails; a file nobody holds opens and goes when
+// this handle closes.
+void RemoveLeftovers(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L".morla-*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (!file_io::IsTemporaryName(name) ||
+            (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            continue;
+        }
+        const std::wstring path = folder + std::wstring(name);
+        if (pendingTemporaries.Holds(path)) {
+            continue;  // this process is writing it
+        }
+        const HANDLE file =
+            CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
 
 ReadStatus ReadFileInto(const std::u16string& path, S98Image& image, InputFacts& facts) {
     // A folder cannot be opened without backup semantics: it fails here.
@@ -240,14 +287,24 @@ bool FlushToDisk(HANDLE file) {
 
 }  // namespace
 
-std::optional<FileIdentity> IdentifyFile(const std::u16string& path) {
+std::u16string SystemPathOf(const std::u16string& path) {
+    const std::wstring native = NativePath(path);
+    return std::u16string(native.begin(), native.end());
+}
+
+std::optional<FileStamp> StampFile(const std::u16string& path) {
     Handle file(CreateFileW(NativePath(path).c_str(), 0,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.valid()) {
         return std::nullopt;
     }
-    return IdentityOf(file.get());
+    return StampOf(file.get());
+}
+
+std::optional<FileIdentity> IdentifyFile(const std::u16string& path) {
+    const std::optional<FileStamp> stamp = StampFile(path);
+    return stamp ? std::optional(stamp->identity) : std::nullopt;
 }
 
 bool IsFolder(const std::u16string& path) {
@@ -286,7 +343,11 @@ OutputFile::OutputFile(const std::u16string& path, std::uint32_t /*permissions*/
         state.Fail(WriteStatus::OpenError);
         return;
     }
-    state.temporary.emplace(FolderOf(state.target));
+    const std::wstring folder = FolderOf(state.target);
+    if (file_io::FirstOutputIn(folder)) {
+        RemoveLeftovers(folder);
+    }
+    state.temporary.emplace(folder);
     if (!state.temporary->valid()) {
         state.Fail(WriteStatus::OpenError);
     }
@@ -328,7 +389,8 @@ WriteOutcome OutputFile::Commit() {
         state.Fail(WriteStatus::WriteError);
         return state.outcome;
     }
-    const std::optional<FileIdentity> written = IdentityOf(temporary.get());
+    // Renaming leaves the last write time as it is: the stamp holds after it.
+    const std::optional<FileStamp> written = StampOf(temporary.get());
     if (!written || !temporary.Close()) {
         state.Fail(WriteStatus::WriteError);
         return state.outcome;
@@ -346,6 +408,8 @@ WriteOutcome OutputFile::Commit() {
     state.outcome.written = *written;
     return state.outcome;
 }
+
+void OpenClosedStandardDescriptors() {}
 
 void RemoveTemporaryFilesOnInterrupt() {
     SetConsoleCtrlHandler(RemoveTemporariesAndExit, TRUE);

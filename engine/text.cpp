@@ -130,7 +130,12 @@ std::string ToUtf8(std::u16string_view utf16) {
 }
 
 std::u16string_view FileNamePart(std::u16string_view path) {
-    const std::size_t separator = path.find_last_of(u"\\/:");
+#if defined(_WIN32)
+    constexpr std::u16string_view kSeparators = u"\\/:";  // and a drive's colon
+#else
+    constexpr std::u16string_view kSeparators = u"/";  // '\' and ':' are name characters
+#endif
+    const std::size_t separator = path.find_last_of(kSeparators);
     return separator == std::u16string_view::npos ? path : path.substr(separator + 1);
 }
 

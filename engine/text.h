@@ -31,8 +31,10 @@ std::u16string FormatText(const char* format, ...) MORLA_PRINTF(1, 2);
 std::u16string FromUtf8(std::string_view utf8);
 std::string ToUtf8(std::u16string_view utf16);
 
-// The file-name part of a path: the text after its last '\', '/' or ':'
-// (the whole path when it holds none of them).
+// The file-name part of a path: the text after its last separator (the
+// whole path when it holds none). Separators are the system's: '\', '/' and
+// a drive's ':' on Windows, only '/' on POSIX systems, where '\' and ':' are
+// ordinary characters of a name.
 std::u16string_view FileNamePart(std::u16string_view path);
 
 }  // namespace morla

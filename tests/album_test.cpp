@@ -148,11 +148,14 @@ TEST(OutputFolder, JoinsFolderAndNameOnce) {
 #if defined(_WIN32)
     EXPECT_EQ(PathInFolder(u"C:\\out", u"a_new.s98"), u"C:\\out\\a_new.s98");
     EXPECT_EQ(PathInFolder(u"C:", u"a_new.s98"), u"C:a_new.s98");
+    EXPECT_EQ(PathInFolder(u"out\\", u"a_new.s98"), u"out\\a_new.s98");
 #else
     EXPECT_EQ(PathInFolder(u"/out", u"a_new.s98"), u"/out/a_new.s98");
+    // '\' and ':' end a folder's name, not the folder.
+    EXPECT_EQ(PathInFolder(u"out\\", u"a_new.s98"), u"out\\/a_new.s98");
+    EXPECT_EQ(PathInFolder(u"d:", u"a_new.s98"), u"d:/a_new.s98");
 #endif
     EXPECT_EQ(PathInFolder(u"out/", u"a_new.s98"), u"out/a_new.s98");
-    EXPECT_EQ(PathInFolder(u"out\\", u"a_new.s98"), u"out\\a_new.s98");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
 
 #include "convert_batch.h"
 #include "test_support.h"
@@ -137,6 +138,41 @@ TEST(Batch, OutputAlreadyWrittenByTheBatchIsRefused) {
     EXPECT_EQ(twice.results, (std::vector<std::string>{"", kWritten}));
     EXPECT_EQ(ReadFileBytes(dir / "a_new.s98"), Lowered(kSong, 3));
     EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"a", "a.s98", "a_new.s98"}));
+}
+
+// Another process replaces an output the batch wrote and writes the next
+// job's output path: the file system hands the freed inode number on, so the
+// new file has the identity the batch wrote. It is not the batch's file, and
+// the next job replaces it. The batch's own file by another name is still
+// refused.
+TEST(Batch, FileAnotherProcessPutInPlaceOfAnOutputIsNotTheBatchs) {
+    TempDir dir;
+    WriteFileBytes(dir / "a.s98", kSong);
+    WriteFileBytes(dir / "b.s98", kSong);
+    WriteFileBytes(dir / "c.s98", kSong);
+    ConvertBatch batch({PathOf(dir / "a.s98"), PathOf(dir / "b.s98"), PathOf(dir / "./a.s98")});
+    RecordingSink log;
+    ASSERT_EQ(batch.Convert(0, Options().Fm(3), log).message, u"");
+    const auto written = IdentifyFile(PathOf(dir / "a_new.s98"));
+    // The other process: a_new.s98 replaced by rename, then b_new.s98 made.
+    WriteFileBytes(dir / "other.tmp", kMine);
+    std::filesystem::rename(dir / "other.tmp", dir / "a_new.s98");
+    WriteFileBytes(dir / "b_new.s98", kMine);
+    const bool numberReused = IdentifyFile(PathOf(dir / "b_new.s98")) == written;
+
+    EXPECT_EQ(batch.Convert(1, Options().Fm(3), log).message, u"");
+    EXPECT_EQ(ReadFileBytes(dir / "b_new.s98"), Lowered(kSong, 3));
+    // a_new.s98 is now the other process's file: replaced, not refused.
+    EXPECT_EQ(batch.Convert(2, Options().Fm(3), log).message, u"");
+    EXPECT_EQ(ReadFileBytes(dir / "a_new.s98"), Lowered(kSong, 3));
+    if (!numberReused) {
+        std::cout << "note: this file system did not reuse the inode number\n";
+    }
+
+    // Its own outputs, untouched since, are still refused by any name.
+    ConvertBatch again({PathOf(dir / "c.s98"), PathOf(dir / "./c.s98")});
+    EXPECT_EQ(again.Convert(0, Options().Fm(3), log).message, u"");
+    EXPECT_EQ(again.Convert(1, Options().Fm(3), log).message, FromUtf8(kWritten));
 }
 
 // An input already read may be replaced by a later job's output, as any

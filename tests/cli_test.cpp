@@ -11,72 +11,10 @@
 #include <sstream>
 
 #include "block_scan.h"
-#include "test_support.h"
+#include "cli_support.h"
 
 namespace morla::test {
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-    std::vector<std::string> rows;  // standard output, one line each
-};
-
-// Appends a space and `argument` in single quotes for the shell.
-void AppendQuoted(std::string& command, const std::string& argument) {
-    command += " '";
-    for (char c : argument) {
-        if (c == '\'') {
-            command += "'\\''";
-        } else {
-            command += c;
-        }
-    }
-    command += '\'';
-}
-
-std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs morla in `dir` with the arguments (file names relative to `dir`),
-// standard output to `out` (the .out file unless given) and after `setUp`
-// in the same shell.
-CliRun Morla(const TempDir& dir, const std::vector<std::string>& arguments,
-             const std::string& out = ".out", const std::string& setUp = "true") {
-    std::string command = "cd";
-    AppendQuoted(command, dir.path().string());
-    command += " && " + setUp + " &&";
-    AppendQuoted(command, MORLA_CLI);
-    for (const std::string& argument : arguments) {
-        AppendQuoted(command, argument);
-    }
-    command += " >" + out + " 2>.err </dev/null";
-    CliRun run;
-    const int raw = std::system(command.c_str());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ofstream(dir / ".out", std::ios::app).close();
-    run.out = Slurp(dir / ".out");
-    run.err = Slurp(dir / ".err");
-    std::filesystem::remove(dir / ".out");
-    std::filesystem::remove(dir / ".err");
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);) {
-        run.rows.push_back(line);
-    }
-    return run;
-}
-
-// One OPNA channel under algorithm 7 with a carrier at TL 20, an SSG volume
-// of 12 and a rhythm total level of 40.
-Bytes Song() {
-    S98Builder b = Stream({}, {{0xB0, 7}, {0x40, 20}, {0x08, 12}, {0x11, 40}});
-    b.End();
-    return b.bytes();
-}
 
 TEST(Cli, BatchGoesOnPastAFailingFile) {
     TempDir dir;
@@ -301,14 +239,6 @@ TEST(Cli, FailedWriteGivesTheSystemsReason) {
     EXPECT_EQ(run.err, "morla: " + stem + "_new.s98: File name too long\n");
 }
 
-// A song of about `mebibytes` MiB: one carrier write, then waits.
-Bytes BigSong(std::size_t mebibytes) {
-    S98Builder b = Stream({}, {{0xB0, 7}, {0x40, 20}});
-    b.Waits(mebibytes << 20);
-    b.End();
-    return b.bytes();
-}
-
 // A write cut short by the file-size limit: the temporary file goes, the run
 // ends with 128 + SIGXFSZ.
 TEST(Cli, FileSizeLimitDuringAWriteLeavesNothingBehind) {
@@ -317,15 +247,6 @@ TEST(Cli, FileSizeLimitDuringAWriteLeavesNothingBehind) {
     const CliRun run = Morla(dir, {"-f3", "big.s98"}, ".out", "ulimit -f 2048");
     EXPECT_EQ(run.status, 128 + SIGXFSZ);
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"big.s98"});
-}
-
-bool HasTemporaryFile(const std::filesystem::path& folder) {
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().filename().string().rfind(".morla-", 0) == 0) {
-            return true;
-        }
-    }
-    return false;
 }
 
 // Interrupted while writing its output: the temporary file is removed, the
@@ -346,7 +267,7 @@ TEST(Cli, InterruptionDuringAWriteLeavesNothingBehind) {
                 if (::chdir(dir.path().c_str()) != 0 || !std::freopen(".out", "w", stdout)) {
                     ::_exit(99);
                 }
-                ::execl(MORLA_CLI, MORLA_CLI, "-f3", "small.s98", "big.s98", nullptr);
+                ::execl(MorlaProgram(), MorlaProgram(), "-f3", "small.s98", "big.s98", nullptr);
                 ::_exit(98);
             }
             const auto start = std::chrono::steady_clock::now();

@@ -4,6 +4,7 @@
 // not regular files refused without waiting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -11,8 +12,14 @@
 #include "file_io.h"
 #include "test_support.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -54,6 +61,62 @@ TEST(FileSafety, FailureAtAnyStepOfTheWriteLeavesTheOldOutputAndNoDebris) {
     }
 }
 
+// A file that a writer holds, as every output's temporary file is held
+// while it is written.
+class HeldFile {
+  public:
+    explicit HeldFile(const std::filesystem::path& path) {
+        WriteFileBytes(path, Bytes(10, 1));
+#if defined(_WIN32)
+        handle_ = CreateFileW(path.wstring().c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(handle_, INVALID_HANDLE_VALUE);
+#else
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        EXPECT_EQ(::flock(fd_, LOCK_EX), 0);
+#endif
+    }
+    ~HeldFile() {
+#if defined(_WIN32)
+        CloseHandle(handle_);
+#else
+        ::close(fd_);
+#endif
+    }
+
+  private:
+#if defined(_WIN32)
+    HANDLE handle_;
+#else
+    int fd_;
+#endif
+};
+
+// The first output into a folder removes the temporary files of killed runs
+// there, and only those: not one a writer holds, not other names, not
+// another folder's.
+TEST(FileSafety, LeftoversOfKilledRunsGoWithTheNextOutputInTheirFolder) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "other");
+    const std::vector<std::string> kept = {".morla-HELD01.tmp", ".morla-abc.tmp",
+                                           ".morla-abcdefg.tmp", "morla-abcdef.tmp"};
+    for (const std::string& name : kept) {
+        WriteFileBytes(dir / name, Bytes(10, 1));
+    }
+    WriteFileBytes(dir / ".morla-ab12CD.tmp", Bytes(100, 2));
+    WriteFileBytes(dir / ".morla-000000.tmp", {});
+    WriteFileBytes(dir / "other" / ".morla-zz99ZZ.tmp", Bytes(10, 3));
+    const HeldFile held(dir / ".morla-HELD01.tmp");
+    WriteFileBytes(dir / "in.s98", kSong);
+
+    EXPECT_EQ(RunJob(dir / "in.s98", Options().Fm(3), dir / "in_new.s98").error, "");
+    std::vector<std::string> expected = kept;
+    expected.insert(expected.end(), {"in.s98", "in_new.s98", "other"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FolderEntries(dir.path()), expected);
+    EXPECT_EQ(FolderEntries(dir / "other"), std::vector<std::string>{".morla-zz99ZZ.tmp"});
+}
+
 // The rename has happened when the folder cannot be flushed: the output is
 // the new one, but the job cannot promise it is on disk.
 TEST(FileSafety, FolderThatCannotBeFlushedIsAWriteError) {
@@ -78,6 +141,53 @@ TEST(FileSafety, OutputNamesUpToTheSystemsLimitAreWritten) {
         EXPECT_TRUE(run.output);
     }
 }
+
+#if defined(_WIN32)
+// A file in a deep folder, given by a short relative path: its full path
+// passes 300 characters, beyond MAX_PATH, so the system must be handed the
+// long form of it, whatever the length as typed.
+TEST(FileSafety, ShortRelativePathToADeepFolderIsConverted) {
+    TempDir dir;
+    const std::wstring longForm = L"\\\\?\\" + std::filesystem::absolute(dir.path()).wstring();
+    std::vector<std::wstring> folders;  // in the long form, outermost first
+    std::wstring relative;              // below the current folder
+    for (int level = 0; level < 7; ++level) {
+        const std::wstring name(45, static_cast<wchar_t>(L'a' + level));
+        folders.push_back((folders.empty() ? longForm : folders.back()) + L"\\" + name);
+        ASSERT_TRUE(CreateDirectoryW(folders.back().c_str(), nullptr));
+        if (level >= 3) {
+            relative += name + L"\\";
+        }
+    }
+    const std::wstring input = folders.back() + L"\\x.s98";
+    const std::wstring output = folders.back() + L"\\x_new.s98";
+    ASSERT_GT(input.size() - 4, 300u);
+    ASSERT_LT(relative.size(), 240u);
+    const HANDLE file = CreateFileW(input.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, kSong.data(), static_cast<DWORD>(kSong.size()), &written, nullptr));
+    CloseHandle(file);
+
+    wchar_t before[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, before);
+    ASSERT_TRUE(SetCurrentDirectoryW(folders[2].substr(4).c_str()));
+    RecordingSink log;
+    const std::u16string path(relative.begin(), relative.end());
+    // Wine takes long paths in any form; Windows only the long form.
+    const std::u16string system = SystemPathOf(path + u"x.s98");
+    EXPECT_EQ(std::wstring(system.begin(), system.end()), input);
+    EXPECT_EQ(ConvertJob(path + u"x.s98", Options().Fm(3), log), u"");
+    SetCurrentDirectoryW(before);
+    EXPECT_NE(GetFileAttributesW(output.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    DeleteFileW(output.c_str());
+    DeleteFileW(input.c_str());
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        RemoveDirectoryW(folder->c_str());
+    }
+}
+#endif
 
 TEST(FileSafety, IdentityIsTheFileNotTheName) {
     TempDir dir;
