@@ -7,12 +7,13 @@
 #include <string>
 #include <utility>
 
-#include "block_scan.h"
-#include "convert_job.h"
-#include "level_walks.h"
-#include "peak_analysis.h"
+#include "decode/decoder.h"
+#include "job/convert_job.h"
+#include "passes/level_walks.h"
+#include "passes/peak_analysis.h"
+#include "passes/volume_rewrite.h"
+#include "reference/reference.h"
 #include "song_stream.h"
-#include "volume_rewrite.h"
 
 namespace {
 
@@ -81,13 +82,13 @@ enum class Walk { Analysis, Rewrite, Fused };
 // One walk of a job on one decoder: the analysis (checking), the rewrite
 // after it (trusting, into 256 KiB stretches of output not written anywhere),
 // or the one fused walk a job makes when its amounts are known up front.
-void JobWalk(benchmark::State& state, Source source, Walk walk, morla::Decoder decoder) {
+void JobWalk(benchmark::State& state, Source source, Walk walk, const morla::Decoder* decoder) {
     morla::S98Image image;
     morla::S98Layout layout;
     if (!Load(state, source, image, layout)) {
         return;
     }
-    if (!morla::UseDecoder(decoder)) {
+    if (!morla::UseDecoder(*decoder)) {
         state.SkipWithError("this processor does not run the decoder");
         return;
     }
@@ -129,12 +130,11 @@ void RegisterWalks() {
                                      ReferenceWalk, source)
             ->Unit(benchmark::kMillisecond)
             ->MinTime(1.0);
-        for (const auto decoder :
-             {morla::Decoder::Scalar, morla::Decoder::Avx2, morla::Decoder::Avx512}) {
+        for (const morla::Decoder& decoder : morla::Decoders()) {
             for (const auto& [walkName, walk] : walks) {
                 const std::string name =
-                    std::string(walkName) + "/" + sourceName + "/" + morla::DecoderName(decoder);
-                benchmark::RegisterBenchmark(name.c_str(), JobWalk, source, walk, decoder)
+                    std::string(walkName) + "/" + sourceName + "/" + decoder.name;
+                benchmark::RegisterBenchmark(name.c_str(), JobWalk, source, walk, &decoder)
                     ->Unit(benchmark::kMillisecond)
                     ->MinTime(1.0);
             }

@@ -17,13 +17,13 @@
 #include <thread>
 #include <vector>
 
-#include "block_scan.h"
-#include "convert_batch.h"
-#include "file_io.h"
-#include "number_field.h"
-#include "options.h"
-#include "peak_analysis.h"
-#include "text.h"
+#include "base/text.h"
+#include "decode/decoder.h"
+#include "job/convert_batch.h"
+#include "job/number_field.h"
+#include "job/options.h"
+#include "passes/peak_analysis.h"
+#include "platform/file_io.h"
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -120,8 +120,8 @@ void PrintUsage() {
         "at a time. MORLA_JOBS=n in the environment converts n at a time (1 to 8;\n"
         "MORLA_JOBS=1 turns the overlap off).\n\n"
         "The stream is decoded with AVX-512 when the processor has it, else one\n"
-        "command at a time (--version names the decoder); MORLA_DECODER=scalar,\n"
-        "avx2 or avx512 chooses one. Every decoder gives the same rows and files.\n\n"
+        "command at a time (--version names the decoder); MORLA_DECODER=avx512 or\n"
+        "scalar chooses one. Every decoder gives the same rows and files.\n\n"
         "Exit status: 0 when every file was converted, 1 when a file failed or\n"
         "the rows could not be written, 2 for a usage error, 128+n after signal n.\n";
     output.Write(text);
@@ -153,13 +153,8 @@ bool ChooseDecoder(const char* setting) {
     if (setting == nullptr || *setting == '\0') {
         return true;
     }
-    for (const morla::Decoder decoder :
-         {morla::Decoder::Scalar, morla::Decoder::Avx2, morla::Decoder::Avx512}) {
-        if (std::strcmp(setting, morla::DecoderName(decoder)) == 0) {
-            return morla::UseDecoder(decoder);
-        }
-    }
-    return false;
+    const morla::Decoder* decoder = morla::FindDecoder(setting);
+    return decoder != nullptr && morla::UseDecoder(*decoder);
 }
 
 int Finish(int status) {
@@ -168,9 +163,8 @@ int Finish(int status) {
 
 int Run(const std::vector<std::u16string>& arguments) {
     if (const char* decoderSetting = std::getenv("MORLA_DECODER"); !ChooseDecoder(decoderSetting)) {
-        return UsageError(std::string("MORLA_DECODER must be scalar, avx2 or avx512 and run on "
-                                      "this processor, not '") +
-                          decoderSetting + "'");
+        return UsageError("MORLA_DECODER must be " + morla::DecoderNames() +
+                          " and run on this processor, not '" + decoderSetting + "'");
     }
     morla::VolumeSettings settings;
     bool anyOption = false;  // one of the window's nine
@@ -207,7 +201,7 @@ int Run(const std::vector<std::u16string>& arguments) {
             output.Write("morla " MORLA_VERSION
                          " (morla_GUI 20110226b)\n"
                          "decoder: ");
-            output.Write(morla::DecoderName(morla::ActiveDecoder()));
+            output.Write(morla::ActiveDecoder().name);
             output.Write("\n");
             return Finish(kExitOk);
         } else if (argument == u"--album") {

@@ -22,12 +22,13 @@
 #include <string>
 #include <vector>
 
-#include "block_scan.h"
-#include "chip_model.h"
-#include "command_walk.h"
-#include "convert_job.h"
-#include "fast_walk.h"
-#include "text.h"
+#include "base/text.h"
+#include "decode/decoder.h"
+#include "decode/level_write_walk.h"
+#include "format/chip_model.h"
+#include "job/convert_batch.h"
+#include "reference/command_walk.h"
+#include "reference/reference.h"
 
 namespace {
 
@@ -110,8 +111,7 @@ template <morla::WalkMode Mode>
 void CheckLevelWalks(const morla::S98Image& image, const morla::S98Layout& layout,
                      const std::vector<std::uint8_t>& stretches, const std::u16string& error,
                      const std::vector<Visit>& reference) {
-    for (const auto decoder :
-         {morla::Decoder::Scalar, morla::Decoder::Avx2, morla::Decoder::Avx512}) {
+    for (const morla::Decoder& decoder : morla::Decoders()) {
         if (!morla::UseDecoder(decoder)) {
             continue;
         }
@@ -219,7 +219,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool throughFiles = input.ConsumeIntegralInRange<int>(0, 15) == 0;
     // the decoder the job on a file runs on (the best this processor has when
     // the one picked does not run here)
-    const auto jobDecoder = static_cast<morla::Decoder>(input.ConsumeIntegralInRange<int>(0, 2));
+    const morla::Decoder& jobDecoder = morla::Decoders()[input.ConsumeIntegralInRange<std::size_t>(
+        0, morla::Decoders().size() - 1)];
     const std::vector<std::uint8_t> stretches =
         input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, 4));
     const std::vector<std::uint8_t> bytes = input.ConsumeRemainingBytes<std::uint8_t>();
@@ -272,8 +273,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     if (throughFiles) {
-        if (!morla::UseDecoder(jobDecoder) && !morla::UseDecoder(morla::Decoder::Avx512)) {
-            morla::UseDecoder(morla::Decoder::Avx2);
+        if (!morla::UseDecoder(jobDecoder)) {
+            morla::UseDecoder(morla::Decoders().back());  // scalar, which runs everywhere
         }
         if (outcome.rewritten) {
             log.Append(morla::FormatSummaryLine(u"in_new.s98", jobSettings));

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "convert_batch.h"
-#include "file_io.h"
+#include "job/convert_batch.h"
+#include "platform/file_io.h"
 #include "test_support.h"
 
 namespace morla::test {

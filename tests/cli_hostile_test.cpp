@@ -254,7 +254,7 @@ TEST(CliHostile, InterruptingManyJobsLeavesNoTemporaryFile) {
         const int signal = run % 2 == 0 ? SIGINT : SIGTERM;
         const Child child = StartMorla(dir, arguments, false, "8", Rows::ToNull);
         ::close(child.rows);
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % whole.count()));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % (whole.count() / 2 + 1)));
         ::kill(child.pid, signal);
         const int status = Wait(child.pid);
         // (Killed by the signal itself only when it came before the run set
@@ -263,7 +263,7 @@ TEST(CliHostile, InterruptingManyJobsLeavesNoTemporaryFile) {
         interrupted += status != 0;
         ASSERT_FALSE(HasTemporaryFile(dir.path())) << "run " << run;
     }
-    EXPECT_GT(interrupted, 60);
+    EXPECT_GT(interrupted, 30);  // many runs were caught under way
 }
 
 // A run killed outright (nothing can catch SIGKILL) leaves its temporary

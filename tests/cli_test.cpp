@@ -10,8 +10,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "block_scan.h"
 #include "cli_support.h"
+#include "decode/decoder.h"
 
 namespace morla::test {
 namespace {
@@ -367,15 +367,15 @@ TEST(Cli, FilesAtATimeComeFromTheEnvironment) {
 TEST(Cli, DecoderComesFromTheEnvironment) {
     const std::vector<std::string> arguments = {"-v", "-f-3", "-s2", "-r1", "a.s98", "b.s98"};
     std::vector<std::pair<CliRun, std::vector<Bytes>>> runs;
-    for (const Decoder decoder : {Decoder::Scalar, Decoder::Avx2, Decoder::Avx512}) {
-        const std::string name = DecoderName(decoder);
+    for (const Decoder& decoder : Decoders()) {
+        const std::string name = decoder.name;
         TempDir dir;
         WriteFileBytes(dir / "a.s98", Song());
         S98Builder b = Stream({}, {{0xB0, 7}, {0x40, 1}, {0x08, 15}, {0x11, 62}});
         b.Waits(300);
         WriteFileBytes(dir / "b.s98", b.bytes());
         const CliRun version = Morla(dir, {"--version"}, ".out", "export MORLA_DECODER=" + name);
-        if (!DecoderRuns(decoder)) {
+        if (!decoder.runs()) {
             EXPECT_EQ(version.status, 2) << name;
             continue;
         }
@@ -398,7 +398,7 @@ TEST(Cli, DecoderComesFromTheEnvironment) {
     TempDir dir;
     const CliRun wrong = Morla(dir, {"--version"}, ".out", "export MORLA_DECODER=sse9");
     EXPECT_EQ(wrong.status, 2);
-    EXPECT_EQ(wrong.err.rfind("morla: MORLA_DECODER must be scalar, avx2 or avx512", 0), 0u);
+    EXPECT_EQ(wrong.err.rfind("morla: MORLA_DECODER must be " + DecoderNames(), 0), 0u);
     EXPECT_NE(Morla(dir, {"--help"}).out.find("MORLA_DECODER="), std::string::npos);
 }
 

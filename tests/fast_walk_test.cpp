@@ -1,15 +1,15 @@
 // The fast decoder and the passes built on it against the reference walk and
 // passes: the same commands, faults, rows and bytes, whether a job takes the
 // fused pass or two, and across the stretches the output is written in.
-#include "fast_walk.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <tuple>
 
-#include "block_scan.h"
-#include "command_walk.h"
+#include "decode/decoder.h"
+#include "decode/level_write_walk.h"
+#include "reference/command_walk.h"
+#include "reference/reference.h"
 #include "test_support.h"
 
 namespace morla::test {
@@ -147,18 +147,16 @@ TEST(FastWalk, VisitsWhatTheReferenceVisitsInAnyStretches) {
 // Runs the walks on one decoder while it lives, then on the one before.
 class DecoderInUse {
   public:
-    explicit DecoderInUse(Decoder decoder) : before_(ActiveDecoder()) {
+    explicit DecoderInUse(const Decoder& decoder) : before_(ActiveDecoder()) {
         runs_ = UseDecoder(decoder);
     }
     ~DecoderInUse() { UseDecoder(before_); }
     bool runs() const { return runs_; }
 
   private:
-    Decoder before_;
+    const Decoder& before_;
     bool runs_ = false;
 };
-
-constexpr Decoder kDecoders[] = {Decoder::Scalar, Decoder::Avx2, Decoder::Avx512};
 
 // A stream made to trip a block scanner: writes whose register and data bytes
 // are often command bytes (FD, FE, FF, an undeclared device), waits whose tick
@@ -241,12 +239,12 @@ Walked LevelWalk(const S98Image& image, const S98Layout& layout, WantsType wants
 // and made to trip them, in stretches of any length: the level writes the
 // reference visits, and its fault.
 TEST(BlockScan, EveryDecoderVisitsTheLevelWritesTheReferenceVisits) {
-    for (const Decoder decoder : kDecoders) {
+    for (const Decoder& decoder : Decoders()) {
         const DecoderInUse use(decoder);
         if (!use.runs()) {
             continue;
         }
-        SCOPED_TRACE(DecoderName(decoder));
+        SCOPED_TRACE(decoder.name);
         std::mt19937 rng(20261209);
         for (int round = 0; round < 300; ++round) {
             const Bytes bytes = round % 3 == 0 ? RandomImage(rng, rng() % 3000, round % 2 == 0)
@@ -313,7 +311,7 @@ TEST(FastWalk, JobsGiveTheReferenceRowsAndBytes) {
         {"-v", Options().Detail()},
     };
     TempDir dir;
-    for (const Decoder decoder : kDecoders) {
+    for (const Decoder& decoder : Decoders()) {
         const DecoderInUse use(decoder);
         if (!use.runs()) {
             continue;
@@ -323,9 +321,9 @@ TEST(FastWalk, JobsGiveTheReferenceRowsAndBytes) {
             const std::size_t commands = round % 20 == 0 ? 150000 + rng() % 100000 : rng() % 300;
             const Bytes bytes = RandomImage(rng, commands, round % 3 == 0);
             for (const auto& [name, options] : settings) {
-                ExpectSameJob(dir, bytes, options,
-                              std::string(name) + ", round " + std::to_string(round) + ", " +
-                                  DecoderName(decoder));
+                ExpectSameJob(
+                    dir, bytes, options,
+                    std::string(name) + ", round " + std::to_string(round) + ", " + decoder.name);
             }
         }
     }
@@ -402,12 +400,12 @@ TEST(BlockScan, EveryDecoderGivesTheSameJobOnTheSamples) {
         const S98Image image = S98Image::FromBytes(bytes.data(), bytes.size());
         const S98Layout layout = LayoutOf(image);
         const Walked reference = ReferenceWalk<WalkMode::Checking>(image, layout);
-        for (const Decoder decoder : kDecoders) {
+        for (const Decoder& decoder : Decoders()) {
             const DecoderInUse use(decoder);
             if (!use.runs()) {
                 continue;
             }
-            SCOPED_TRACE(std::string(name) + " on " + DecoderName(decoder));
+            SCOPED_TRACE(std::string(name) + " on " + decoder.name);
             const Walked level = LevelWalk<WalkMode::Checking>(image, layout, IsAnalysedDevice, {});
             EXPECT_EQ(level.visits, LevelVisits(layout, reference, IsAnalysedDevice));
             EXPECT_GT(level.visits.size(), 1000u);

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <future>
 
-#include "file_io.h"
+#include "platform/file_io.h"
 #include "test_support.h"
 
 #if defined(_WIN32)

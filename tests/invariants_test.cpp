@@ -5,7 +5,7 @@
 #include <set>
 #include <tuple>
 
-#include "command_walk.h"
+#include "reference/command_walk.h"
 #include "test_support.h"
 
 namespace morla::test {

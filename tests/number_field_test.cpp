@@ -1,11 +1,11 @@
-#include "number_field.h"
+#include "job/number_field.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <vector>
 
-#include "text.h"
+#include "base/text.h"
 
 namespace morla {
 namespace {

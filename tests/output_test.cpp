@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "test_support.h"
-#include "text.h"
 
 namespace morla::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <map>
 
-#include "convert_batch.h"
+#include "job/convert_batch.h"
 #include "test_support.h"
 
 namespace morla::test {

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "command_walk.h"
+#include "reference/command_walk.h"
 #include "test_support.h"
 
 namespace morla::test {

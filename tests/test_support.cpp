@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "text.h"
+#include "base/text.h"
 
 namespace morla::test {
 

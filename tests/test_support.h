@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "convert_job.h"
-#include "log_sink.h"
-#include "text.h"
+#include "base/log_sink.h"
+#include "base/text.h"
+#include "job/convert_batch.h"
 
 namespace morla::test {
 

@@ -6,7 +6,7 @@
 
 #include <exception>
 
-#include "text.h"
+#include "base/text.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {

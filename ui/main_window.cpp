@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "convert_batch.h"
-#include "options.h"
-#include "text.h"
+#include "base/text.h"
+#include "job/convert_batch.h"
+#include "job/options.h"
 
 TMORLA_MAIN* MORLA_MAIN = nullptr;
 

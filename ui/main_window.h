@@ -9,9 +9,9 @@
 
 #include <string>
 
-#include "convert_batch.h"
-#include "convert_job.h"
-#include "log_sink.h"
+#include "base/log_sink.h"
+#include "job/convert_batch.h"
+#include "job/convert_job.h"
 
 // The application's title: the main window's caption and the caption of the
 // exception box.

@@ -1,0 +1,90 @@
+// One file, from settings to output: read, check, measure, rewrite, write.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "base/log_sink.h"
+#include "format/s98_image.h"
+#include "passes/peak_analysis.h"
+#include "passes/volume_rewrite.h"
+#include "platform/file_io.h"
+
+namespace morla {
+
+// The options of one job, as the window's check boxes and number fields give
+// them. After the analysis the three down fields hold the final amounts.
+struct VolumeSettings {
+    std::int32_t fmDown = 0;
+    std::int32_t ssgDown = 0;
+    std::int32_t rhythmDown = 0;
+    std::int32_t fmTarget = -1;
+    std::int32_t ssgTarget = -1;
+    std::int32_t rhythmTarget = -1;
+    bool fmDownGiven = false;
+    bool ssgDownGiven = false;
+    bool rhythmDownGiven = false;
+    bool fmTargetGiven = false;
+    bool ssgTargetGiven = false;
+    bool rhythmTargetGiven = false;
+    bool showDetail = false;
+    bool peakOnly = false;
+    bool useSecondPeak = false;
+    // Album mode: the normalize amounts come from these peaks (the album's)
+    // instead of the file's own. The PEAK line still shows the file's own.
+    std::optional<PeakLevels> normalizePeaks = std::nullopt;
+};
+
+// Checks the normalize targets; the empty text or the range message.
+std::u16string ValidateSettings(const VolumeSettings& settings);
+
+// Turns the options and the measured peaks into the final down amounts:
+// unticked amounts are 0, a normalize target replaces the amount of its
+// source. Nothing is clamped here.
+void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks);
+
+// The step after the analysis walk, the same in every job: the PEAK row when
+// -v or -p asks for it; then, unless only the peaks were asked for, the final
+// amounts (from the album's peaks in album mode). False in peak-only mode,
+// where the job ends here.
+bool TakeMeasuredPeaks(VolumeSettings& settings, const PeakLevels& peaks, LogSink& log);
+
+// The rewrite step's amounts of final settings.
+RewriteAmounts AmountsOf(const VolumeSettings& settings);
+
+// The output name: the input path with the extension of its file-name part
+// replaced by "_new.s98" (a name with no '.' after its first character gets
+// the suffix appended). A '.' in a folder name is never cut.
+std::u16string OutputPathFor(std::u16string_view inputPath);
+
+// "output file:<name>  volume down:" with the FM, SSG and RHYTHM parts.
+std::u16string FormatSummaryLine(std::u16string_view outputPath, const VolumeSettings& settings);
+
+// Where a job's output goes, and what its batch decides about it (see
+// ConvertBatch).
+class OutputRules {
+  public:
+    virtual ~OutputRules() = default;
+    // The output's path for the input at `inputPath`.
+    virtual std::u16string OutputOf(const std::u16string& inputPath) const = 0;
+    // At the write step, before anything is written: the empty text when the
+    // job may write `outputPath`, else the job's message.
+    virtual std::u16string CheckOutput(const std::u16string& outputPath) = 0;
+    // The job has written its output, now the file `written`.
+    virtual void OutputWritten(const FileStamp& written) = 0;
+};
+
+// How a job ended.
+struct JobResult {
+    std::u16string message;           // empty on success, else the job's one message
+    FileFailure failure;              // the system's reason, when a file operation failed
+    std::optional<PeakLevels> peaks;  // the file's own, once its analysis walk completed
+};
+
+// Runs one job on the file at `path`, under the output rules of its batch.
+// The input is only read; on failure nothing is written.
+JobResult ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log,
+                     OutputRules& rules);
+
+}  // namespace morla

@@ -1,0 +1,54 @@
+// The nine options of a job, as both front ends offer them: the window as
+// check boxes with number fields, the command line as -f<n>, -v, ...
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "job/convert_job.h"
+
+namespace morla {
+
+enum class Option {
+    Detail,        // -v
+    PeakOnly,      // -p
+    SecondPeak,    // -2
+    FmDown,        // -fn
+    SsgDown,       // -sn
+    RhythmDown,    // -rn
+    FmTarget,      // -Fn
+    SsgTarget,     // -Sn
+    RhythmTarget,  // -Rn
+};
+
+struct OptionDescription {
+    Option option;
+    char letter;  // the letter after '-'
+    bool takesValue;
+    std::u16string_view caption;
+};
+
+// In the order in which a job takes its settings from the window.
+inline constexpr std::array<OptionDescription, 9> kOptions = {{
+    {Option::Detail, 'v', false, u"-v : show detail convert log"},
+    {Option::PeakOnly, 'p', false, u"-p : show peak level only"},
+    {Option::SecondPeak, '2', false, u"-2 : use 2nd peak level (TL!=0) for FM normalize"},
+    {Option::FmDown, 'f', true, u"-fn : OPNA/OPN/OPN2 FM volume down value (n=value)"},
+    {Option::SsgDown, 's', true, u"-sn : OPNA/OPN SSG volume down value (n=value)"},
+    {Option::RhythmDown, 'r', true, u"-rn : OPNA RHYTHM volume down value (n=value)"},
+    {Option::FmTarget, 'F', true, u"-Fn : normalize OPNA/OPN/OPN2 FM volume value (n=value)"},
+    {Option::SsgTarget, 'S', true, u"-Sn : normalize OPNA/OPN SSG volume value (n=value)"},
+    {Option::RhythmTarget, 'R', true, u"-Rn : normalize OPNA RHYTHM volume value (n=value)"},
+}};
+
+// The refusal when no option is chosen ("please select at least one option").
+inline constexpr std::u16string_view kNoOptionText = u"オプションは最低一つ以上選択してください";
+
+// The option whose letter is `letter`, or nullptr.
+const OptionDescription* FindOption(char letter);
+
+// Sets what ticking the option's box does, with the number field's text for
+// options that take a value (read by the number-field rule).
+void TickOption(VolumeSettings& settings, Option option, std::u16string_view fieldText);
+
+}  // namespace morla

@@ -1,0 +1,162 @@
+// The engine's only contact with the operating system: reading a whole file,
+// telling files apart, and replacing a file with new contents durably. Paths
+// are UTF-16. One source per platform implements it (file_io_posix.cpp,
+// file_io_win32.cpp); file_io.cpp holds what every platform shares.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "format/s98_image.h"
+
+namespace morla {
+
+// Which file a path reaches, whatever the spelling: device and inode on POSIX,
+// volume serial number and file index on Windows. Two paths reach the same
+// file exactly when their identities are equal (hard links, symbolic links,
+// "./" and letter case included).
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// The identity of the file `path` reaches (links followed), if it exists.
+std::optional<FileIdentity> IdentifyFile(const std::u16string& path);
+
+// One state of a file: its identity, size and last change. Identity numbers
+// are reused once a file is gone (another process replacing a file frees its
+// inode for the next file made anywhere on the device), so a file seen once
+// is recognised later by its stamp, not its identity alone: a later file with
+// the old number has another change time.
+struct FileStamp {
+    FileIdentity identity;
+    std::uint64_t size = 0;
+    std::int64_t changed = 0;  // ns; status change on POSIX, last write on Windows
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// The stamp of the file `path` reaches (links followed), if it exists.
+std::optional<FileStamp> StampFile(const std::u16string& path);
+
+// True when `path` names an existing folder (links followed).
+bool IsFolder(const std::u16string& path);
+
+// The path of the file `name` in `folder`, with the platform's separator
+// between them unless `folder` already ends in one (or, on Windows, in a
+// drive's ':').
+std::u16string PathInFolder(std::u16string_view folder, std::u16string_view name);
+
+#if defined(_WIN32)
+// The form of `path` every call of the file layer hands to the system:
+// absolute, and "\\?\"-prefixed when its full length comes near MAX_PATH
+// (a short relative path in a deep folder included).
+std::u16string SystemPathOf(const std::u16string& path);
+#endif
+
+// Why a file operation failed: the file it concerns and the system's words
+// for it ("Permission denied"). Both empty when there was nothing to report.
+struct FileFailure {
+    std::u16string path;
+    std::u16string reason;
+};
+
+enum class ReadStatus {
+    Ok,
+    OpenError,        // missing, unreadable, or not a regular file
+    AllocationError,  // the buffer could not be had
+    ReadError,        // short read, or a file of 2 GiB or more
+};
+
+// What a read brings besides the bytes.
+struct InputFacts {
+    std::uint32_t permissions = 0666;  // POSIX permission bits of the input
+    FileFailure failure;               // set when the read failed
+};
+
+// Reads the whole file into `image`, allocated at exactly the file's length.
+// Only a regular file is read; a FIFO, socket, device or folder is refused at
+// once, without waiting for a writer.
+ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image, InputFacts& facts);
+
+enum class WriteStatus {
+    Ok,
+    OpenError,   // the temporary file could not be created, or not renamed over the target
+    WriteError,  // a failed or short write, a failed flush to disk or close
+};
+
+struct WriteOutcome {
+    WriteStatus status = WriteStatus::Ok;
+    FileStamp written;    // the new file as it stands after the rename, on success
+    FileFailure failure;  // set on failure
+};
+
+// A new file that replaces the file at `path` whole, or not at all, written
+// in pieces as it is made. Until Commit the bytes go to a temporary file of a
+// short name of its own (".morla-XXXXXX.tmp") in the same folder; Commit
+// flushes it to disk, renames it over `path` and flushes the folder after it.
+// The new file gets `permissions` as the umask allows (POSIX). A failure at
+// any step, or destruction without Commit, removes the temporary file; an
+// existing file at `path` is left as it was.
+//
+// The temporary file is held while it is written (an advisory lock on POSIX,
+// the open handle on Windows). Only a process killed outright leaves one
+// behind; the first OutputFile of a process in a folder removes the
+// ".morla-*.tmp" files there that no process holds.
+class OutputFile {
+  public:
+    OutputFile(const std::u16string& path, std::uint32_t permissions);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Appends bytes; after the first failure nothing more is written.
+    void Append(const std::uint8_t* bytes, std::size_t size);
+    // Overwrites bytes already written, from `offset` on.
+    void WriteAt(std::size_t offset, const std::uint8_t* bytes, std::size_t size);
+    // False once creating or writing has failed.
+    bool ok() const;
+    // The first failure so far (OpenError when the temporary file could not
+    // be created, WriteError when a write failed), else the outcome of
+    // flushing and renaming. Call once.
+    WriteOutcome Commit();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// From now on the process removes its temporary files when it is interrupted
+// (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ; Ctrl+C and console close on
+// Windows) and exits with 128 + the signal number. Once the interruption has
+// come no thread creates another. For programs, not for the library's other
+// callers: it replaces the process's handlers of those signals (a signal the
+// process ignores stays ignored).
+void RemoveTemporaryFilesOnInterrupt();
+
+// Opens the null device on each of the standard descriptors 0, 1 and 2 that
+// is closed, so that no file opened later takes its number and receives what
+// is meant for standard output or error. The null device is opened for the
+// other direction, so writing a row to a closed standard output still fails.
+// For programs, first thing in main, before any file is opened. (On Windows a
+// file's handle never becomes a standard handle: nothing to do.)
+void OpenClosedStandardDescriptors();
+
+// The steps of writing an OutputFile that tests can make fail.
+enum class FileStep {
+    CreateTemporary,
+    Write,
+    Flush,        // the temporary file to disk
+    Rename,       // over the target
+    FlushFolder,  // the folder, after the rename
+};
+
+// Makes the next OutputFile fail at `step` as if the system had
+// reported an input/output error there. For tests of the failure paths.
+void InjectFileFault(FileStep step);
+
+}  // namespace morla
