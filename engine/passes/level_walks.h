@@ -1,8 +1,8 @@
-// The passes of a job on the fast decoder (fast_walk.h), with the output made
-// as it is written: the analysis walk, the rewrite walk after it, and the one
-// fused pass that checks and rewrites at once when the amounts are known up
-// front. Each gives exactly the rows and bytes of the reference passes
-// (AnalyseCommand and RewriteCommand on CommandWalk).
+// The passes of a job on the production walk (decode/level_write_walk.h),
+// with the output made as it is written: the analysis walk, the rewrite walk
+// after it, and the one fused pass that checks and rewrites at once when the
+// amounts are known up front. Each gives exactly the rows and bytes of the
+// reference passes (reference/reference.h).
 #pragma once
 
 #include <cstdint>
