@@ -7,6 +7,9 @@
 // cores or more, with the results of running them in order. Rows go to
 // standard output in UTF-8, a file at a time in the order of the FILEs,
 // exactly as the window's list would show them.
+#include <getopt.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +18,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "base/text.h"
@@ -106,8 +111,9 @@ void PrintUsage() {
         "n is attached (-f3) or the next argument (-f 3): decimal, or hexadecimal\n"
         "after $, x or 0x (-F$7F), with an optional sign. Text that is not such a\n"
         "number is an error here (the window's fields count it as 0). A negative\n"
-        "volume down value raises the volume. Options may be grouped (-vp) and the\n"
-        "last of a repeated option wins; -- ends the options.\n\n"
+        "volume down value raises the volume. Options may be grouped (-vp), and\n"
+        "options and FILEs may come in any order; the last of a repeated option\n"
+        "wins, and every argument after -- is a FILE.\n\n"
         "With --album every FILE is measured first; the normalize amounts of -F,\n"
         "-S and -R (-2 for FM) then come from the loudest levels of all FILEs, so\n"
         "the tracks keep their balance. A file's PEAK row shows its own levels.\n\n"
@@ -161,128 +167,209 @@ int Finish(int status) {
     return output.Flush() ? status : output.Report();
 }
 
-int Run(const std::vector<std::u16string>& arguments) {
-    if (const char* decoderSetting = std::getenv("MORLA_DECODER"); !ChooseDecoder(decoderSetting)) {
-        return UsageError("MORLA_DECODER must be " + morla::DecoderNames() +
-                          " and run on this processor, not '" + decoderSetting + "'");
+// The arguments in the form getopt_long reads them: the program's name, the
+// arguments in UTF-8, then a null pointer.
+class CommandLine {
+  public:
+#if defined(_WIN32)
+    // From the UTF-16 arguments after the program's name.
+    explicit CommandLine(std::vector<std::u16string> arguments) : wide_(std::move(arguments)) {
+        utf8_.emplace_back("morla");
+        for (const std::u16string& argument : wide_) {
+            utf8_.push_back(ToUtf8(argument));
+        }
+        for (std::string& argument : utf8_) {  // all in place: their texts move no more
+            argv_.push_back(argument.data());
+        }
+        argv_.push_back(nullptr);
     }
+#else
+    CommandLine(int argc, char** argv) : argv_(argv, argv + argc + 1) {}
+#endif
+
+    int count() const {
+        return static_cast<int>(argv_.size()) - 1;
+    }
+    char* const* argv() const {
+        return argv_.data();
+    }
+
+    // The text of argument `index` from byte `offset` on.
+    std::u16string Text(int index, std::size_t offset = 0) const {
+        const char* argument = argv_[index];
+#if defined(_WIN32)
+        // The argument as Windows gave it, when the bytes before `offset`
+        // are ASCII (a unit each): a name with an unpaired surrogate has no
+        // UTF-8 to come back from.
+        const std::string& utf8 = utf8_[index];
+        if (index > 0 && utf8.data() == argument &&
+            std::all_of(utf8.begin(), utf8.begin() + static_cast<std::ptrdiff_t>(offset),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+            return wide_[static_cast<std::size_t>(index) - 1].substr(offset);
+        }
+#endif
+        return FromUtf8(argument + offset);
+    }
+
+  private:
+#if defined(_WIN32)
+    std::vector<std::u16string> wide_;
+    std::vector<std::string> utf8_;
+#endif
+    std::vector<char*> argv_;
+};
+
+// What the arguments ask for: a batch, the help, the version, or nothing but
+// a usage error.
+struct Batch {
     morla::VolumeSettings settings;
     bool anyOption = false;  // one of the window's nine
     bool album = false;
     std::optional<std::u16string> outputFolder;
     std::vector<std::u16string> files;
-    bool optionsEnded = false;
+};
+struct ShowHelp {};
+struct ShowVersion {};
+struct UsageMistake {
+    std::string message;
+};
+using Request = std::variant<Batch, ShowHelp, ShowVersion, UsageMistake>;
 
-    for (std::size_t next = 0; next < arguments.size();) {
-        const std::u16string& argument = arguments[next++];
-        // The value of an option: `attached` when there is one, else the next
-        // argument.
-        const auto valueOf = [&](std::u16string_view attached,
-                                 const std::string& name) -> std::optional<std::u16string> {
-            if (!attached.empty()) {
-                return std::u16string(attached);
-            }
-            if (next == arguments.size()) {
-                UsageError("option " + name + " needs a value");
-                return std::nullopt;
-            }
-            return arguments[next++];
+// getopt_long's answers that are no letter.
+constexpr int kFileCode = 1;         // a FILE, in its place among the options
+constexpr int kVersionCode = 0x100;  // --version
+
+// The long options answer with their short option's letter.
+constexpr option kLongOptions[] = {
+    {"album", no_argument, nullptr, 'a'},
+    {"output-dir", required_argument, nullptr, 'o'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersionCode},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The short options for getopt_long: the window's nine (a ':' after those
+// that take a value), -a, -o DIR and -h. The leading '-' makes every FILE
+// come back in its place, so files and options mix in any order whatever
+// POSIXLY_CORRECT says; the ':' after it makes a missing value come back as
+// ':', told apart from an unknown letter ('?').
+std::string ShortOptions() {
+    std::string letters = "-:";
+    for (const morla::OptionDescription& option : morla::kOptions) {
+        letters += option.letter;
+        if (option.takesValue) {
+            letters += ':';
+        }
+    }
+    return letters + "ao:h";
+}
+
+// "--output-dir" for a long option, "-f" for a letter.
+std::string OptionName(int code, bool isLong) {
+    for (const option& longOption : kLongOptions) {
+        if (isLong && longOption.name != nullptr && longOption.val == code) {
+            return std::string("--") + longOption.name;
+        }
+    }
+    return std::string("-") + static_cast<char>(code);
+}
+
+Request ParseArguments(const CommandLine& line) {
+    const std::string letters = ShortOptions();
+    Batch batch;
+    opterr = 0;  // our own messages only: mingw-w64 prints its own unless opterr is 0
+    optind = 0;  // a scan from the first argument, whatever came before
+    for (;;) {
+        // The argument this call reads. FILEs come back in their place and
+        // grouped letters one a call, so it is always the one at optind (0
+        // starting a scan at 1).
+        const int at = std::max(optind, 1);
+        const int code =
+            getopt_long(line.count(), line.argv(), letters.c_str(), kLongOptions, nullptr);
+        if (code == -1) {
+            break;
+        }
+        const std::string argument = line.argv()[at];
+        const bool isLong = argument.starts_with("--");
+        // An option's value, or a FILE, is in the last argument read: the end
+        // of it (-f3, --output-dir=DIR) or all of it.
+        const auto value = [&] {
+            const int index = optind - 1;
+            return line.Text(index, static_cast<std::size_t>(optarg - line.argv()[index]));
         };
-        if (optionsEnded || argument.size() < 2 || argument[0] != u'-') {
-            files.push_back(argument);
-            continue;
-        }
-        if (argument == u"--") {
-            optionsEnded = true;
-        } else if (argument == u"-h" || argument == u"--help") {
-            PrintUsage();
-            return Finish(kExitOk);
-        } else if (argument == u"--version") {
-            output.Write("morla " MORLA_VERSION
-                         " (morla_GUI 20110226b)\n"
-                         "decoder: ");
-            output.Write(morla::ActiveDecoder().name);
-            output.Write("\n");
-            return Finish(kExitOk);
-        } else if (argument == u"--album") {
-            album = true;
-        } else if (argument == u"--output-dir") {
-            outputFolder = valueOf(u"", "--output-dir");
-            if (!outputFolder) {
-                return kExitUsage;
-            }
-        } else if (argument.starts_with(u"--output-dir=")) {
-            outputFolder = argument.substr(13);
-        } else if (argument.starts_with(u"--")) {
-            return UsageError("unknown option '" + ToUtf8(argument) + "'");
-        } else {
-            // Flags may be grouped; a value option takes the rest of its
-            // argument as its value, or the next argument when nothing is left.
-            for (std::size_t i = 1; i < argument.size(); ++i) {
-                const char16_t letter = argument[i];
-                const std::u16string_view rest = std::u16string_view(argument).substr(i + 1);
-                if (letter == u'a') {
-                    album = true;
-                    continue;
+        const UsageMistake unknown{"unknown option '" + argument + "'"};
+        switch (code) {
+            case kFileCode:
+                batch.files.push_back(value());
+                continue;
+            case 'h':
+                return ShowHelp{};
+            case kVersionCode:
+                return ShowVersion{};
+            case 'a':
+                batch.album = true;
+                continue;
+            case 'o':
+                batch.outputFolder = value();
+                continue;
+            case ':':
+                // A ':' among the letters, which mingw-w64 answers as if it
+                // were an option.
+                if (optopt == ':') {
+                    return unknown;
                 }
-                if (letter == u'o') {
-                    outputFolder = valueOf(rest, "-o");
-                    if (!outputFolder) {
-                        return kExitUsage;
-                    }
-                    break;
+                return UsageMistake{"option " + OptionName(optopt, isLong) + " needs a value"};
+            case '?':
+                if (isLong && optopt != 0) {
+                    return UsageMistake{"option " + OptionName(optopt, isLong) + " takes no value"};
                 }
-                const morla::OptionDescription* option =
-                    letter < 0x80 ? morla::FindOption(static_cast<char>(letter)) : nullptr;
-                if (option == nullptr) {
-                    return UsageError("unknown option '" + ToUtf8(argument) + "'");
-                }
-                anyOption = true;
-                if (!option->takesValue) {
-                    morla::TickOption(settings, option->option, {});
-                    continue;
-                }
-                const std::string name = std::string("-") + option->letter;
-                const std::optional<std::u16string> value = valueOf(rest, name);
-                if (!value) {
-                    return kExitUsage;
-                }
-                if (!morla::ParseNumber(*value)) {
-                    return UsageError("option " + name + ": '" + ToUtf8(*value) +
-                                      "' is not a number");
-                }
-                morla::TickOption(settings, option->option, *value);
+                return unknown;
+            default:
                 break;
+        }
+        const morla::OptionDescription* option =
+            code < 0x80 ? morla::FindOption(static_cast<char>(code)) : nullptr;
+        if (option == nullptr) {
+            return unknown;
+        }
+        batch.anyOption = true;
+        std::u16string text;
+        if (option->takesValue) {
+            text = value();
+            if (!morla::ParseNumber(text)) {
+                return UsageMistake{"option " + OptionName(code, false) + ": '" + ToUtf8(text) +
+                                    "' is not a number"};
             }
         }
+        morla::TickOption(batch.settings, option->option, text);
     }
+    // After --, every argument left is a FILE.
+    for (int index = optind; index < line.count(); ++index) {
+        batch.files.push_back(line.Text(index));
+    }
+    return batch;
+}
 
-    if (!anyOption) {
-        std::fprintf(stderr, "%s\n", ToUtf8(morla::kNoOptionText).c_str());
-        return kExitUsage;
-    }
-    if (files.empty()) {
-        return UsageError("no FILE given");
-    }
-    if (outputFolder && !morla::IsFolder(*outputFolder)) {
-        return UsageError("output folder '" + ToUtf8(*outputFolder) + "' is not a folder");
-    }
-    const char* jobsSetting = std::getenv("MORLA_JOBS");
-    const std::optional<std::size_t> jobs = JobsAtOnce(jobsSetting);
-    if (!jobs) {
-        return UsageError("MORLA_JOBS must be a number from 1 to " + std::to_string(kMostJobs) +
-                          ", not '" + jobsSetting + "'");
-    }
+void PrintVersion() {
+    output.Write("morla " MORLA_VERSION
+                 " (morla_GUI 20110226b)\n"
+                 "decoder: ");
+    output.Write(morla::ActiveDecoder().name);
+    output.Write("\n");
+}
 
+// Converts the FILEs, `jobs` at a time, their rows to standard output.
+int ConvertFiles(Batch& request, std::size_t jobs) {
     morla::RemoveTemporaryFilesOnInterrupt();
     // Rows go out a file at a time (flushed below), not a write per row: a
     // terminal, a console or NUL would otherwise take a system call for each.
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     StandardOutputSink sink;
-    morla::ConvertBatch batch(files, outputFolder.value_or(std::u16string()));
-    if (album) {
+    morla::VolumeSettings& settings = request.settings;
+    morla::ConvertBatch batch(request.files, request.outputFolder.value_or(std::u16string()));
+    if (request.album) {
         // One gain for the whole album, from its loudest file.
-        settings.normalizePeaks = batch.MeasureAlbum(settings, *jobs);
+        settings.normalizePeaks = batch.MeasureAlbum(settings, jobs);
         sink.Append(u"ALBUM " + morla::FormatPeakLine(*settings.normalizePeaks));
     }
     bool allConverted = true;
@@ -304,14 +391,14 @@ int Run(const std::vector<std::u16string>& arguments) {
     // Files converted at once hold their rows until it is their turn; detail
     // rows can run into millions for one file, so with -v they go straight
     // out, one file at a time.
-    if (*jobs == 1 || settings.showDetail) {
+    if (jobs == 1 || settings.showDetail) {
         for (std::size_t index = 0; index < batch.size(); ++index) {
             if (!finished(batch.Convert(index, settings, sink))) {
                 break;
             }
         }
     } else {
-        batch.ConvertAll(settings, *jobs, [&](const morla::FinishedJob& job) {
+        batch.ConvertAll(settings, jobs, [&](const morla::FinishedJob& job) {
             for (const std::u16string& row : job.rows) {
                 sink.Append(row);
             }
@@ -319,6 +406,48 @@ int Run(const std::vector<std::u16string>& arguments) {
         });
     }
     return Finish(allConverted ? kExitOk : kExitJobFailed);
+}
+
+// The batch, once it has what it needs: an option, a FILE, the output folder
+// and a count of files at a time.
+int RunBatch(Batch& batch) {
+    if (!batch.anyOption) {
+        std::fprintf(stderr, "%s\n", ToUtf8(morla::kNoOptionText).c_str());
+        return kExitUsage;
+    }
+    if (batch.files.empty()) {
+        return UsageError("no FILE given");
+    }
+    if (batch.outputFolder && !morla::IsFolder(*batch.outputFolder)) {
+        return UsageError("output folder '" + ToUtf8(*batch.outputFolder) + "' is not a folder");
+    }
+    const char* jobsSetting = std::getenv("MORLA_JOBS");
+    const std::optional<std::size_t> jobs = JobsAtOnce(jobsSetting);
+    if (!jobs) {
+        return UsageError("MORLA_JOBS must be a number from 1 to " + std::to_string(kMostJobs) +
+                          ", not '" + jobsSetting + "'");
+    }
+    return ConvertFiles(batch, *jobs);
+}
+
+int Run(const CommandLine& line) {
+    if (const char* decoderSetting = std::getenv("MORLA_DECODER"); !ChooseDecoder(decoderSetting)) {
+        return UsageError("MORLA_DECODER must be " + morla::DecoderNames() +
+                          " and run on this processor, not '" + decoderSetting + "'");
+    }
+    Request request = ParseArguments(line);
+    if (std::holds_alternative<ShowHelp>(request)) {
+        PrintUsage();
+        return Finish(kExitOk);
+    }
+    if (std::holds_alternative<ShowVersion>(request)) {
+        PrintVersion();
+        return Finish(kExitOk);
+    }
+    if (const UsageMistake* mistake = std::get_if<UsageMistake>(&request)) {
+        return UsageError(mistake->message);
+    }
+    return RunBatch(std::get<Batch>(request));
 }
 
 }  // namespace
@@ -335,17 +464,13 @@ int main() {
     }
     LocalFree(wide);
     SetConsoleOutputCP(CP_UTF8);
-    return Run(arguments);
+    return Run(CommandLine(std::move(arguments)));
 }
 #else
 int main(int argc, char** argv) {
     // Before any file is opened: a closed standard output must not hand its
     // number to an output file, which would then receive the rows.
     morla::OpenClosedStandardDescriptors();
-    std::vector<std::u16string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments.push_back(FromUtf8(argv[i]));
-    }
-    return Run(arguments);
+    return Run(CommandLine(argc, argv));
 }
 #endif

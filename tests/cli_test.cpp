@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "cli_support.h"
@@ -86,6 +88,64 @@ TEST(Cli, OptionValuesFollowTheNumberFieldRule) {
     }
 }
 
+// Files and options come in any order, as GNU tools take them, with or
+// without POSIXLY_CORRECT: the FILEs keep their own order and give the rows
+// and outputs they give after the options. After --, a name like an option
+// is a FILE; a lone - is a FILE anywhere.
+TEST(Cli, FilesAndOptionsComeInAnyOrder) {
+    TempDir dir;
+    WriteFileBytes(dir / "a.s98", Song());
+    WriteFileBytes(dir / "b.s98", Stream({}, {{0xB0, 7}, {0x40, 5}, {0x08, 15}}).bytes());
+    WriteFileBytes(dir / "-v.s98", Song());
+    WriteFileBytes(dir / "-", Stream({}, {{0xB0, 7}, {0x40, 9}, {0x08, 3}}).bytes());
+    const auto outputOf = [](const std::string& file) {
+        return file.substr(0, file.rfind('.')) + "_new.s98";  // "-" gives "-_new.s98"
+    };
+    // The outputs of every file, converted in one run with the options first.
+    const std::vector<std::string> all = {"a.s98", "b.s98", "-v.s98", "-"};
+    std::vector<std::string> arguments = {"-f3", "-s2", "--"};
+    arguments.insert(arguments.end(), all.begin(), all.end());
+    ASSERT_EQ(Morla(dir, arguments).status, 0);
+    std::map<std::string, Bytes> outputs;
+    for (const std::string& file : all) {
+        outputs[file] = ReadFileBytes(dir / outputOf(file));
+        std::filesystem::remove(dir / outputOf(file));
+    }
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<std::string> files;  // in the order of their rows
+    } cases[] = {
+        {{"a.s98", "b.s98", "-f3", "-s2"}, {"a.s98", "b.s98"}},
+        {{"b.s98", "-f3", "a.s98", "-s2"}, {"b.s98", "a.s98"}},
+        {{"a.s98", "-s", "2", "b.s98", "-f", "3"}, {"a.s98", "b.s98"}},
+        {{"-s2", "a.s98", "-f3", "--", "-v.s98", "b.s98"}, {"a.s98", "-v.s98", "b.s98"}},
+        {{"-f3", "-", "-s2", "a.s98"}, {"-", "a.s98"}},
+    };
+    for (const char* environment : {"true", "export POSIXLY_CORRECT=1"}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back() + ", " + environment);
+            const CliRun run = Morla(dir, c.arguments, ".out", environment);
+            EXPECT_EQ(run.status, 0);
+            EXPECT_EQ(run.err, "");
+            std::vector<std::string> rows;
+            std::vector<std::string> entries = all;
+            for (const std::string& file : c.files) {
+                rows.insert(
+                    rows.end(),
+                    {file, "output file:" + outputOf(file) + "  volume down: FM=3 SSG=2", "-> ok"});
+                EXPECT_TRUE(ReadFileBytes(dir / outputOf(file)) == outputs[file]) << file;
+                entries.push_back(outputOf(file));
+            }
+            EXPECT_EQ(run.rows, rows);
+            std::sort(entries.begin(), entries.end());
+            EXPECT_EQ(FolderEntries(dir.path()), entries);
+            for (const std::string& file : c.files) {
+                std::filesystem::remove(dir / outputOf(file));
+            }
+        }
+    }
+}
+
 TEST(Cli, UsageErrorsWriteNothing) {
     TempDir dir;
     WriteFileBytes(dir / "x.s98", Song());
@@ -97,6 +157,10 @@ TEST(Cli, UsageErrorsWriteNothing) {
         {{}, "オプションは最低一つ以上選択してください\n"},
         {{"-q", "x.s98"}, "morla: unknown option '-q'"},
         {{"-vq", "x.s98"}, "morla: unknown option '-vq'"},
+        {{"-vé", "x.s98"}, "morla: unknown option '-vé'\n"},  // the argument whole
+        {{"--foo", "-f3", "x.s98"}, "morla: unknown option '--foo'\n"},
+        {{"-f3", "--album=yes", "x.s98"}, "morla: option --album takes no value\n"},
+        {{"-f3", "x.s98", "--output-dir"}, "morla: option --output-dir needs a value\n"},
         {{"-f3"}, "morla: no FILE given"},
         {{"-f3abc", "x.s98"}, "morla: option -f: '3abc' is not a number\n"},
         {{"-fabc", "x.s98"}, "morla: option -f: 'abc' is not a number\n"},
