@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The packages a release is made of, made by cpack from a build and opened as
+# a user would:
+#   tests/package_test.sh deb BUILD_DIR VERSION REPOSITORY
+#     the Debian package: its files, its control fields, and the morla in it
+#     answers with the version;
+#   tests/package_test.sh zip BUILD_DIR VERSION REPOSITORY NATIVE_MORLA
+#     the Windows zip: exactly both programs and the documents in one folder;
+#     its morla.exe, started under Wine from another folder, gives the rows
+#     the native morla gives on a real song.
+set -uo pipefail
+kind=$1 build=$2 version=$3 repository=$4
+failures=0
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The changelog's newest release is this version.
+newest=$(sed -n 's/^## \([0-9][0-9.]*\) - .*/\1/p' "$repository/CHANGELOG.md" | head -n 1)
+[ "$newest" = "$version" ] || fail "CHANGELOG.md's newest release is '$newest', the build's $version"
+
+(cd "$build" && cpack -B "$work/out" >"$work/cpack.log" 2>&1) || {
+    cat "$work/cpack.log"
+    fail "cpack failed"
+    exit 1
+}
+
+case $kind in
+deb)
+    arch=$(dpkg --print-architecture)
+    deb=$work/out/morla_${version}_${arch}.deb
+    [ -f "$deb" ] || { fail "no $(basename "$deb") made"; exit 1; }
+    dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||' >"$work/files"
+    for file in usr/bin/morla usr/share/man/man1/morla.1.gz \
+        usr/share/bash-completion/completions/morla usr/share/doc/morla/README.md \
+        usr/share/doc/morla/LICENSE usr/share/doc/morla/CHANGELOG.md; do
+        grep -qx "$file" "$work/files" || fail "$file is not in the package"
+    done
+    dpkg-deb -f "$deb" Package Version Architecture Section Depends Description >"$work/fields"
+    for field in "Package: morla" "Version: $version" "Architecture: $arch" "Section: sound"; do
+        grep -qx "$field" "$work/fields" || fail "no '$field' in the control file"
+    done
+    # Depends computed from the binary's libraries, not written by hand.
+    for library in libc6 libstdc++6; do
+        grep -q "^Depends:.*\b$library\b" "$work/fields" || fail "Depends lacks $library"
+    done
+    grep -q "^Description: .*S98" "$work/fields" || fail "the description does not say what it is for"
+    dpkg-deb -x "$deb" "$work/root"
+    "$work/root/usr/bin/morla" --version | head -n 1 | grep -q "^morla $version " ||
+        fail "the packaged morla does not answer with version $version"
+    ;;
+zip)
+    native=$5
+    [ -x "$native" ] || { fail "no native morla at $native (build the native preset first)"; exit 1; }
+    name=morla_GUI-${version}-windows-x86_64
+    zip=$work/out/$name.zip
+    [ -f "$zip" ] || { fail "no $name.zip made"; exit 1; }
+    unzip -Z1 "$zip" | grep -v '/$' | sort >"$work/files"
+    printf '%s\n' "$name/CHANGELOG.md" "$name/LICENSE" "$name/README.md" "$name/morla.exe" \
+        "$name/morla_GUI.exe" | sort >"$work/expected"
+    diff -u "$work/expected" "$work/files" || fail "the zip does not hold exactly the programs and documents"
+    mkdir "$work/unpacked" "$work/elsewhere"
+    unzip -q "$zip" -d "$work/unpacked"
+    cp "$repository/../shared/samples/Lotus.s98" "$work/elsewhere/"
+    (cd "$work/elsewhere" && "$native" -p Lotus.s98) >"$work/native.rows"
+    (cd "$work/elsewhere" && "$repository/scripts/wine-run" "$work/unpacked/$name/morla.exe" -p Lotus.s98) |
+        tr -d '\r' >"$work/windows.rows"
+    [ -s "$work/native.rows" ] || fail "the native morla gave no rows"
+    diff -u "$work/native.rows" "$work/windows.rows" || fail "morla.exe from the zip gives other rows"
+    "$repository/scripts/wine-run" "$work/unpacked/$name/morla.exe" --version | tr -d '\r' |
+        head -n 1 | grep -q "^morla $version " || fail "morla.exe does not answer with version $version"
+    ;;
+*)
+    echo "usage: package_test.sh deb|zip BUILD_DIR VERSION REPOSITORY [NATIVE_MORLA]"
+    exit 2
+    ;;
+esac
+[ "$failures" -eq 0 ] && echo "the $kind package is as a release promises"
+[ "$failures" -eq 0 ]
