@@ -59,24 +59,48 @@ std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
 constexpr char kIsInput[] = "output file is also an input.";
 constexpr char kWritten[] = "output file already written.";
 
-// song.s98 and the user's own song_new.s98 in one batch: the first job would
-// replace the second input before it is read. It fails and writes nothing;
-// the second runs on the user's bytes.
-TEST(Batch, OutputThatIsALaterInputIsRefusedWhateverItsSpelling) {
-    for (const char* later : {"song_new.s98", "./song_new.s98", "sub/../song_new.s98"}) {
-        SCOPED_TRACE(later);
+// song.s98 and song_new.s98 in one batch, however spelled and in either
+// order: song_new.s98 is song.s98's earlier output, skipped, and song.s98's
+// job replaces it. Running the batch again gives the same files.
+TEST(Batch, EarlierOutputBesideItsInputIsSkippedAndReplaced) {
+    for (const auto& [first, second] :
+         std::vector<std::pair<std::string, std::string>>{{"song.s98", "song_new.s98"},
+                                                          {"song.s98", "./song_new.s98"},
+                                                          {"song.s98", "sub/../song_new.s98"},
+                                                          {"song_new.s98", "song.s98"}}) {
+        SCOPED_TRACE(first + " " + second);
         TempDir dir;
         std::filesystem::create_directory(dir / "sub");
         WriteFileBytes(dir / "song.s98", kSong);
         WriteFileBytes(dir / "song_new.s98", kMine);
-        const BatchRun run = RunBatch(dir, {"song.s98", later});
-        EXPECT_EQ(run.rows, Concat({RowsOf("song.s98", "song_new.s98", kIsInput),
-                                    RowsOf("song_new.s98", "song_new_new.s98", "")}));
-        EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), kMine);
-        EXPECT_EQ(ReadFileBytes(dir / "song_new_new.s98"), Lowered(kMine, 3));
-        EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"song.s98", "song_new.s98",
-                                                                       "song_new_new.s98", "sub"}));
+        for (int run = 0; run < 2; ++run) {
+            const BatchRun batch = RunBatch(dir, {first, second});
+            const std::vector<std::string> skipped = {"song_new.s98",
+                                                      "-> skipped: output of song.s98"};
+            EXPECT_EQ(batch.rows, first == "song.s98"
+                                      ? Concat({RowsOf("song.s98", "song_new.s98", ""), skipped})
+                                      : Concat({skipped, RowsOf("song.s98", "song_new.s98", "")}));
+            EXPECT_EQ(batch.results, (std::vector<std::string>{"", ""}));
+            EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), Lowered(kSong, 3));
+            EXPECT_EQ(FolderEntries(dir.path()),
+                      (std::vector<std::string>{"song.s98", "song_new.s98", "sub"}));
+        }
     }
+}
+
+// The same name in another folder is no earlier output: the rule that an
+// output never replaces a later input holds for it.
+TEST(Batch, OutputThatIsALaterInputIsRefusedWhateverItsSpelling) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "sub");
+    WriteFileBytes(dir / "sub" / "song.s98", kSong);
+    WriteFileBytes(dir / "sub" / "song_new.s98", kMine);
+    std::filesystem::create_hard_link(dir / "sub" / "song_new.s98", dir / "mine.s98");
+    const BatchRun run = RunBatch(dir, {"sub/song.s98", "mine.s98"});
+    EXPECT_EQ(run.rows, Concat({RowsOf("song.s98", "song_new.s98", kIsInput),
+                                RowsOf("mine.s98", "mine_new.s98", "")}));
+    EXPECT_EQ(ReadFileBytes(dir / "sub" / "song_new.s98"), kMine);
+    EXPECT_EQ(ReadFileBytes(dir / "mine_new.s98"), Lowered(kMine, 3));
 }
 
 // The output is another name of a later input's file.
@@ -180,11 +204,13 @@ TEST(Batch, FileAnotherProcessPutInPlaceOfAnOutputIsNotTheBatchs) {
 TEST(Batch, EarlierInputsAndEarlierBatchesOutputsAreReplaced) {
     TempDir dir;
     WriteFileBytes(dir / "song.s98", kSong);
-    WriteFileBytes(dir / "song_new.s98", kMine);
-    const BatchRun run = RunBatch(dir, {"song_new.s98", "song.s98"});
+    WriteFileBytes(dir / "mine.s98", kMine);
+    std::filesystem::create_hard_link(dir / "mine.s98", dir / "song_new.s98");
+    const BatchRun run = RunBatch(dir, {"mine.s98", "song.s98"});
     EXPECT_EQ(run.results, (std::vector<std::string>{"", ""}));
-    EXPECT_EQ(ReadFileBytes(dir / "song_new_new.s98"), Lowered(kMine, 3));
+    EXPECT_EQ(ReadFileBytes(dir / "mine_new.s98"), Lowered(kMine, 3));
     EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), Lowered(kSong, 3));
+    EXPECT_EQ(ReadFileBytes(dir / "mine.s98"), kMine);
 
     EXPECT_EQ(RunBatch(dir, {"song.s98"}).results, std::vector<std::string>{""});
     EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), Lowered(kSong, 3));
@@ -195,16 +221,18 @@ TEST(Batch, EarlierInputsAndEarlierBatchesOutputsAreReplaced) {
 TEST(Batch, RulesApplyOnlyToJobsThatWrite) {
     TempDir dir;
     WriteFileBytes(dir / "song.s98", kSong);
-    WriteFileBytes(dir / "song_new.s98", kMine);
-    ConvertBatch batch({PathOf(dir / "song.s98"), PathOf(dir / "song_new.s98")});
+    WriteFileBytes(dir / "mine.s98", kMine);
+    std::filesystem::create_hard_link(dir / "mine.s98", dir / "song_new.s98");
+    ConvertBatch batch({PathOf(dir / "song.s98"), PathOf(dir / "mine.s98")});
     RecordingSink log;
     EXPECT_EQ(batch.Convert(0, Options().PeakOnly(), log).message, u"");
     EXPECT_EQ(batch.Convert(1, Options().FmTarget(200), log).message,
               u"FM normalize volume must be 0-127.");
     EXPECT_EQ(log.Utf8Rows(),
-              (std::vector<std::string>{"song.s98", "PEAK: FM=10(2nd=10)", "-> ok", "song_new.s98",
+              (std::vector<std::string>{"song.s98", "PEAK: FM=10(2nd=10)", "-> ok", "mine.s98",
                                         "-> FM normalize volume must be 0-127."}));
-    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"song.s98", "song_new.s98"}));
+    EXPECT_EQ(FolderEntries(dir.path()),
+              (std::vector<std::string>{"mine.s98", "song.s98", "song_new.s98"}));
 }
 
 }  // namespace

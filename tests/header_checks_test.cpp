@@ -90,5 +90,33 @@ TEST(HeaderChecks, ShortFilesFailWithoutReadingPastTheirEnd) {
     }
 }
 
+// Beside the fixed message, a job gives the reason in a user's words.
+TEST(HeaderChecks, FaultsComeWithAReasonAUserUnderstands) {
+    const auto reasonOf = [](Bytes bytes) {
+        const S98Image image = S98Image::FromBytes(bytes.data(), bytes.size());
+        return ToUtf8(HeaderFaultReason(image));
+    };
+    const std::string text = "just some notes, not music at all";
+    Bytes cut = S98Builder().bytes();
+    cut.resize(20);
+    Bytes farData = S98Builder().bytes();
+    Put32(farData, kDataOffsetAt, 0x1000);
+    Bytes farTag = S98Builder().bytes();
+    Put32(farTag, kTagOffsetAt, 0x1000);
+    const std::pair<Bytes, std::string> cases[] = {
+        {Bytes(text.begin(), text.end()), "not an S98 file (it does not begin with \"S98\")"},
+        {{}, "not an S98 file (it does not begin with \"S98\")"},
+        {{'S', '9', '8'}, "the file ends inside its header"},
+        {S98Builder({}, '2').bytes(), "an S98 version this tool does not read (only 0, 1 and 3)"},
+        {cut, "the file ends inside its header"},
+        {farData, "the header's data offset points outside the file"},
+        {farTag, "the header's tag offset points outside the file"},
+        {S98Builder().bytes(), ""},
+    };
+    for (const auto& [bytes, reason] : cases) {
+        EXPECT_EQ(reasonOf(bytes), reason);
+    }
+}
+
 }  // namespace
 }  // namespace morla::test

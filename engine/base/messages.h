@@ -21,6 +21,13 @@ inline constexpr char16_t kOutputWriteError[] = u"output file write error.";
 // over an output it has already written.
 inline constexpr char16_t kOutputIsInput[] = u"output file is also an input.";
 inline constexpr char16_t kOutputAlreadyWritten[] = u"output file already written.";
+// A folder of a batch that holds no S98 file.
+inline constexpr char16_t kNoFileInFolder[] = u"no .s98 file in this folder.";
+// The result row of an earlier output skipped by its batch, before the name
+// of the input it came from; a success.
+inline constexpr char16_t kSkippedOutputOf[] = u"skipped: output of ";
+// The result row of a job of a dry run that would have written its output.
+inline constexpr char16_t kDryRunOk[] = u"ok (dry run: nothing written)";
 
 std::u16string DataOffsetErrorMessage(std::int32_t dataOffset);
 std::u16string TagOffsetErrorMessage(std::int32_t tagOffset);

@@ -97,4 +97,29 @@ std::u16string ReadHeader(const S98Image& image, S98Layout& layout) {
     return {};
 }
 
+std::u16string HeaderFaultReason(const S98Image& image) {
+    S98Layout layout;
+    if (ReadHeader(image, layout).empty()) {
+        return {};
+    }
+    const std::uint8_t* bytes = image.data();
+    const std::size_t size = image.size();
+    if (size < 3 || bytes[0] != 'S' || bytes[1] != '9' || bytes[2] != '8') {
+        return u"not an S98 file (it does not begin with \"S98\")";
+    }
+    if (size <= kVersionOffset || !IsReadableVersion(bytes[kVersionOffset])) {
+        return size <= kVersionOffset ? u"the file ends inside its header"
+                                      : u"an S98 version this tool does not read (only 0, 1 and 3)";
+    }
+    if (size < kHeaderSize) {
+        return u"the file ends inside its header";
+    }
+    const std::int32_t dataOffset = ReadLE32(image, kDataOffsetOffset);
+    if (dataOffset < static_cast<std::int32_t>(kHeaderSize) ||
+        dataOffset > static_cast<std::int64_t>(size)) {
+        return u"the header's data offset points outside the file";
+    }
+    return u"the header's tag offset points outside the file";
+}
+
 }  // namespace morla

@@ -126,4 +126,9 @@ struct S98Layout {
 // short file read as 0.
 std::u16string ReadHeader(const S98Image& image, S98Layout& layout);
 
+// Why ReadHeader refused `image`, in a user's words ("not an S98 file (it
+// does not begin with "S98")", "the file ends inside its header", ...), for
+// a line beside the fixed message. Empty when the header is sound.
+std::u16string HeaderFaultReason(const S98Image& image);
+
 }  // namespace morla

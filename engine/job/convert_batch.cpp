@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
+#include <map>
 #include <thread>
 #include <tuple>
 
 #include "base/messages.h"
 #include "base/text.h"
+#include "job/collection.h"
 
 namespace morla {
 namespace {
@@ -35,11 +37,108 @@ struct Slot : LogSink {
 
 }  // namespace
 
-ConvertBatch::ConvertBatch(std::vector<std::u16string> paths, std::u16string outputFolder)
-    : paths_(std::move(paths)), outputFolder_(std::move(outputFolder)) {
-    inputs_.reserve(paths_.size());
-    for (const std::u16string& path : paths_) {
-        inputs_.push_back({IdentifyFile(path)});
+ConvertBatch::ConvertBatch(std::vector<std::u16string> paths, BatchOptions options)
+    : options_(std::move(options)) {
+    Expand(paths);
+    FindLeftovers();
+    inputs_.resize(entries_.size());
+    for (std::size_t index = 0; index < entries_.size(); ++index) {
+        if (entries_[index].kind == EntryKind::File) {
+            inputs_[index].identity = IdentifyFile(entries_[index].path);
+        }
+    }
+}
+
+// The entries in the order they run: as given, folders expanded in place; in
+// album mode album by album, the albums in the order they first appear.
+void ConvertBatch::Expand(const std::vector<std::u16string>& paths) {
+    std::optional<std::size_t> direct;  // the album of the files named directly
+    const auto newAlbum = [&](std::u16string label) {
+        albums_.push_back({std::move(label), 0, 0, std::nullopt});
+        return albums_.size() - 1;
+    };
+    for (const std::u16string& path : paths) {
+        if (!IsFolder(path)) {
+            if (!direct) {
+                direct = newAlbum({});
+            }
+            entries_.push_back({EntryKind::File, path, *direct});
+            continue;
+        }
+        const std::vector<CollectedFolder> folders = CollectFolder(path);
+        if (folders.empty()) {
+            entries_.push_back({EntryKind::EmptyFolder, path, newAlbum(path)});
+        }
+        for (const CollectedFolder& folder : folders) {
+            const std::size_t album = newAlbum(folder.path);
+            for (const std::u16string& file : folder.files) {
+                entries_.push_back({EntryKind::File, file, album});
+            }
+        }
+    }
+    if (!options_.albums) {
+        return;
+    }
+    std::stable_sort(entries_.begin(), entries_.end(),
+                     [](const Entry& a, const Entry& b) { return a.album < b.album; });
+    for (std::size_t index = 0; index < entries_.size(); ++index) {
+        Album& album = albums_[entries_[index].album];
+        if (index == 0 || entries_[index - 1].album != entries_[index].album) {
+            album.first = index;
+        }
+        album.end = index + 1;
+    }
+}
+
+// A file whose name is the output name of another file of the batch, in the
+// same folder, is that file's earlier output. Folders are compared by
+// identity (any spelling), names as the system compares them.
+void ConvertBatch::FindLeftovers() {
+    const auto folderOf = [](const std::u16string& path) {
+        const std::u16string folder = path.substr(0, path.size() - FileNamePart(path).size());
+        return IdentifyFile(folder + u".");
+    };
+    const auto key = [](std::u16string_view name) {
+        std::u16string folded(name);
+#if defined(_WIN32)
+        for (char16_t& c : folded) {
+            c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+        }
+#endif
+        return folded;
+    };
+    // Files by folder and name.
+    std::map<std::pair<std::tuple<std::uint64_t, std::uint64_t>, std::u16string>, std::size_t>
+        files;
+    std::vector<std::optional<FileIdentity>> folders(entries_.size());
+    for (std::size_t index = 0; index < entries_.size(); ++index) {
+        if (entries_[index].kind != EntryKind::File) {
+            continue;
+        }
+        folders[index] = folderOf(entries_[index].path);
+        if (folders[index]) {
+            files.emplace(std::pair(std::tuple(folders[index]->volume, folders[index]->file),
+                                    key(FileNamePart(entries_[index].path))),
+                          index);
+        }
+    }
+    std::vector<std::optional<std::size_t>> leftoverOf(entries_.size());
+    for (std::size_t index = 0; index < entries_.size(); ++index) {
+        if (!folders[index]) {
+            continue;
+        }
+        const std::u16string output = OutputPathFor(entries_[index].path);
+        const auto found = files.find(std::pair(
+            std::tuple(folders[index]->volume, folders[index]->file), key(FileNamePart(output))));
+        if (found != files.end() && found->second != index) {
+            leftoverOf[found->second] = index;
+        }
+    }
+    for (std::size_t index = 0; index < entries_.size(); ++index) {
+        if (leftoverOf[index]) {
+            entries_[index].kind = EntryKind::Leftover;
+            entries_[index].source = *leftoverOf[index];
+        }
     }
 }
 
@@ -53,12 +152,58 @@ JobResult ConvertBatch::RunJob(std::size_t index, const VolumeSettings& settings
             batch.inputs_[index].read = true;
         }
     } markRead{*this, index};
-    return ConvertJob(paths_[index], settings, log, *this);
+    VolumeSettings jobSettings = settings;
+    if (options_.albums) {
+        const std::lock_guard hold(state_);
+        jobSettings.normalizePeaks = albums_[entries_[index].album].peaks;
+    }
+    return ConvertJob(entries_[index].path, jobSettings, log, *this);
+}
+
+bool ConvertBatch::OpensAlbum(std::size_t index) const {
+    return options_.albums && entries_[index].kind != EntryKind::EmptyFolder &&
+           albums_[entries_[index].album].first == index;
+}
+
+void ConvertBatch::AppendAlbumRows(std::size_t index, LogSink& log) const {
+    const Album& album = albums_[entries_[index].album];
+    log.Append(u"ALBUM: " + (album.label.empty() ? u"files given directly" : album.label));
+    log.Append(u"ALBUM " + FormatPeakLine(album.peaks.value_or(PeakLevels{})));
 }
 
 JobResult ConvertBatch::Convert(std::size_t index, const VolumeSettings& settings, LogSink& log) {
-    log.Append(FileNamePart(paths_[index]));
-    JobResult result = RunJob(index, settings, log);
+    if (OpensAlbum(index)) {
+        bool measured = false;
+        {
+            const std::lock_guard hold(state_);
+            measured = albums_[entries_[index].album].peaks.has_value();
+        }
+        if (!measured) {
+            MeasureAlbum(entries_[index].album, settings, 1);
+        }
+        AppendAlbumRows(index, log);
+    }
+    const Entry& entry = entries_[index];
+    JobResult result;
+    switch (entry.kind) {
+        case EntryKind::EmptyFolder:
+            log.Append(entry.path);
+            result.message = kNoFileInFolder;
+            break;
+        case EntryKind::Leftover:
+            log.Append(FileNamePart(entry.path));
+            log.Append(u"-> " + (kSkippedOutputOf +
+                                 std::u16string(FileNamePart(entries_[entry.source].path))));
+            return result;
+        case EntryKind::File:
+            log.Append(FileNamePart(entry.path));
+            result = RunJob(index, settings, log);
+            if (result.message.empty() && options_.dryRun && !settings.peakOnly) {
+                log.Append(std::u16string(u"-> ") + kDryRunOk);
+                return result;
+            }
+            break;
+    }
     log.Append(result.message.empty() ? std::u16string(u"-> ok") : u"-> " + result.message);
     return result;
 }
@@ -68,24 +213,47 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
     const auto convert = [&](std::size_t index, LogSink& log) {
         return Convert(index, settings, log);
     };
-    Schedule(workers, JobsThatRunAlone(settings), convert, handle);
+    const std::vector<bool> alone = JobsThatRunAlone(settings);
+    if (!options_.albums) {
+        Schedule(0, size(), workers, alone, convert, handle);
+        return;
+    }
+    // Album by album: each measured, then converted, before the next.
+    for (std::size_t first = 0; first < size();) {
+        const std::size_t album = entries_[first].album;
+        const std::size_t end =
+            entries_[first].kind == EntryKind::EmptyFolder ? first + 1 : albums_[album].end;
+        if (OpensAlbum(first)) {
+            MeasureAlbum(album, settings, workers);
+        }
+        if (!Schedule(first, end, workers, alone, convert, handle)) {
+            return;
+        }
+        first = end;
+    }
 }
 
-PeakLevels ConvertBatch::MeasureAlbum(const VolumeSettings& settings, std::size_t workers) {
+void ConvertBatch::MeasureAlbum(std::size_t album, const VolumeSettings& settings,
+                                std::size_t workers) {
     VolumeSettings measure = settings;
     measure.peakOnly = true;  // up to the analysis walk, nothing written
     const auto measureOne = [&](std::size_t index, LogSink& log) {
-        return ConvertJob(paths_[index], measure, log, *this);
+        if (entries_[index].kind != EntryKind::File) {
+            return JobResult{};  // a leftover is not measured
+        }
+        return ConvertJob(entries_[index].path, measure, log, *this);
     };
-    PeakLevels album;
+    PeakLevels loudest;
     const auto takeLoudest = [&](const FinishedJob& job) {
         if (job.result.peaks) {
-            TakeLoudest(album, *job.result.peaks);
+            TakeLoudest(loudest, *job.result.peaks);
         }
         return true;
     };
-    Schedule(workers, std::vector<bool>(size()), measureOne, takeLoudest);
-    return album;
+    Schedule(albums_[album].first, albums_[album].end, workers, std::vector<bool>(size()),
+             measureOne, takeLoudest);
+    const std::lock_guard hold(state_);
+    albums_[album].peaks = loudest;
 }
 
 // Two jobs that overlap must not be able to tell: neither may read, replace or
@@ -111,7 +279,10 @@ std::vector<bool> ConvertBatch::JobsThatRunAlone(const VolumeSettings& settings)
     std::vector<Output> outputs;
     std::vector<std::optional<FileIdentity>> existing(size());  // outputs there already
     for (std::size_t index = 0; index < size(); ++index) {
-        const std::u16string path = OutputOf(paths_[index]);
+        if (entries_[index].kind != EntryKind::File) {
+            continue;  // writes nothing, reads nothing
+        }
+        const std::u16string path = OutputOf(entries_[index].path);
         const std::u16string_view name = FileNamePart(path);
         // The folder part ends in a separator (or is empty): "." names the folder.
         const std::optional<FileIdentity> folder =
@@ -162,24 +333,25 @@ std::vector<bool> ConvertBatch::JobsThatRunAlone(const VolumeSettings& settings)
 // thread hands the jobs on in input order as they finish; a job starts only
 // among the next 2 x `workers` to be handed on, so a long job holds back few
 // finished ones, and few have run past a stop.
-void ConvertBatch::Schedule(std::size_t workers, const std::vector<bool>& alone, const Job& job,
+bool ConvertBatch::Schedule(std::size_t first, std::size_t end, std::size_t workers,
+                            const std::vector<bool>& alone, const Job& job,
                             const FinishedJobHandler& handle) {
     if (workers <= 1) {
-        for (std::size_t index = 0; index < size(); ++index) {
+        for (std::size_t index = first; index < end; ++index) {
             Slot slot;
             slot.job.index = index;
             slot.job.result = job(index, slot);
             if (!handle(slot.job)) {
-                return;
+                return false;
             }
         }
-        return;
+        return true;
     }
-    std::vector<Slot> slots(size());
+    std::vector<Slot> slots(end - first);
     std::mutex mutex;
     std::condition_variable ended;
-    std::size_t next = 0;  // the job to hand on next
-    std::size_t started = 0;
+    std::size_t next = first;  // the job to hand on next
+    std::size_t started = first;
     std::size_t busy = 0;  // of `workers`; a job that runs alone takes them all
     const auto cost = [&](std::size_t index) { return alone[index] ? workers : 1; };
     // On every way out, the running jobs end before their slots go; the lock
@@ -196,7 +368,7 @@ void ConvertBatch::Schedule(std::size_t workers, const std::vector<bool>& alone,
     } joinAll{slots};
 
     const auto run = [&](std::size_t index) {
-        Slot& slot = slots[index];
+        Slot& slot = slots[index - first];
         try {
             slot.job.result = job(index, slot);
         } catch (...) {
@@ -208,16 +380,16 @@ void ConvertBatch::Schedule(std::size_t workers, const std::vector<bool>& alone,
         ended.notify_all();
     };
     const auto startWhatMay = [&] {
-        for (; started < std::min(size(), next + 2 * workers) && busy + cost(started) <= workers;
+        for (; started < std::min(end, next + 2 * workers) && busy + cost(started) <= workers;
              ++started) {
-            slots[started].job.index = started;
-            slots[started].thread = std::thread(run, started);
+            slots[started - first].job.index = started;
+            slots[started - first].thread = std::thread(run, started);
             busy += cost(started);
         }
     };
     std::unique_lock lock(mutex);
-    for (; next < size(); ++next) {
-        Slot& slot = slots[next];
+    for (; next < end; ++next) {
+        Slot& slot = slots[next - first];
         ended.wait(lock, [&] {
             startWhatMay();
             return slot.finished;
@@ -231,9 +403,10 @@ void ConvertBatch::Schedule(std::size_t workers, const std::vector<bool>& alone,
         slot.job.rows = {};
         lock.lock();
         if (!goOn) {
-            return;
+            return false;
         }
     }
+    return true;
 }
 
 std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log) {
@@ -243,15 +416,20 @@ std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, L
 
 std::u16string ConvertBatch::OutputOf(const std::u16string& inputPath) const {
     const std::u16string beside = OutputPathFor(inputPath);
-    return outputFolder_.empty() ? beside : PathInFolder(outputFolder_, FileNamePart(beside));
+    return options_.outputFolder.empty()
+               ? beside
+               : PathInFolder(options_.outputFolder, FileNamePart(beside));
 }
 
 std::u16string ConvertBatch::CheckOutput(const std::u16string& outputPath) {
+    const std::lock_guard hold(state_);
+    if (options_.dryRun && PlannedAlready(outputPath)) {
+        return kOutputAlreadyWritten;
+    }
     const std::optional<FileStamp> output = StampFile(outputPath);
     if (!output) {
         return {};  // a new file
     }
-    const std::lock_guard hold(state_);
     const bool unreadInput = std::any_of(inputs_.begin(), inputs_.end(), [&](const Input& input) {
         return !input.read && input.identity == output->identity;
     });
@@ -264,6 +442,35 @@ std::u16string ConvertBatch::CheckOutput(const std::u16string& outputPath) {
         return kOutputAlreadyWritten;
     }
     return {};
+}
+
+// A dry run's outputs are not on disk: they are known by the folder they
+// would be in and their name, as the system compares names.
+ConvertBatch::PlannedOutput ConvertBatch::PlanOf(const std::u16string& outputPath) {
+    const std::u16string_view name = FileNamePart(outputPath);
+    std::u16string folder = outputPath.substr(0, outputPath.size() - name.size());
+    PlannedOutput planned{IdentifyFile(folder + u"."), std::move(folder), std::u16string(name)};
+#if defined(_WIN32)
+    for (char16_t& c : planned.name) {
+        c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+    }
+#endif
+    return planned;
+}
+
+bool ConvertBatch::PlannedAlready(const std::u16string& outputPath) const {
+    const PlannedOutput output = PlanOf(outputPath);
+    return std::any_of(planned_.begin(), planned_.end(), [&](const PlannedOutput& planned) {
+        const bool sameFolder = planned.folder && output.folder ? planned.folder == output.folder
+                                                                : planned.path == output.path;
+        return sameFolder && planned.name == output.name;
+    });
+}
+
+void ConvertBatch::OutputPlanned(const std::u16string& outputPath) {
+    PlannedOutput planned = PlanOf(outputPath);
+    const std::lock_guard hold(state_);
+    planned_.push_back(std::move(planned));
 }
 
 void ConvertBatch::OutputWritten(const FileStamp& written) {

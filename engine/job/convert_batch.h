@@ -1,5 +1,5 @@
-// The files of one drop or one command line, converted as if one after
-// another.
+// The paths of one drop or one command line, converted as if one after
+// another: files, and folders that stand for the S98 files in them.
 #pragma once
 
 #include <cstddef>
@@ -30,11 +30,29 @@ namespace morla {
 // the file now there is not the batch's, even where it got the old one's
 // identity number.
 //
+// A path that is a folder stands for the S98 files in it and in its
+// sub-folders (CollectFolder, collection.h), each run as if it had been
+// named; a folder with none is an entry of its own that fails with "no .s98
+// file in this folder.".
+//
+// A file whose name is the output name of another file of the batch in the
+// same folder (X_new.s98 beside X.s98) is that file's earlier output: it is
+// skipped ("skipped: output of X.s98", a success), is no input for the rule
+// above, and X's job replaces it. So running the same batch twice gives the
+// same files and results.
+//
 // Outputs go beside their inputs, or all into one folder given at the start.
 //
-// Album mode measures every file first and normalizes every file from the
-// loudest levels of them all, so that the tracks of one soundtrack keep the
-// balance between them.
+// Album mode normalizes the files of an album from the loudest levels of them
+// all, so that the tracks of one soundtrack keep the balance between them.
+// The files named directly are one album, the files of each folder (each
+// sub-folder on its own) another; each album is measured, then converted,
+// before the next, in the order the albums first appear. Its first entry's
+// rows open with "ALBUM: " and the folder's path (or "files given
+// directly") and its "ALBUM PEAK:" row.
+//
+// A dry run takes every step of every job but writing: the batch's rules
+// apply as if each output had been written, and nothing on disk changes.
 //
 // ConvertAll may run several jobs at once, but only jobs that cannot affect
 // one another; every other job runs alone, after all jobs before it have
@@ -48,22 +66,39 @@ struct FinishedJob {
     JobResult result;
 };
 
+struct BatchOptions {
+    std::u16string outputFolder;  // empty: each output beside its input
+    bool albums = false;          // normalize album by album
+    bool dryRun = false;          // every step but the write
+};
+
 class ConvertBatch : private OutputRules {
   public:
-    // Takes the identities of the inputs that exist now. With an output
-    // folder, every output is written into it under the name its job gives.
-    explicit ConvertBatch(std::vector<std::u16string> paths, std::u16string outputFolder = {});
+    // What one entry of the batch is.
+    enum class EntryKind {
+        File,         // a file to convert
+        Leftover,     // an earlier output of another file of the batch: skipped
+        EmptyFolder,  // a folder given with no S98 file in it
+    };
 
-    std::size_t size() const { return paths_.size(); }
-    const std::u16string& path(std::size_t index) const { return paths_[index]; }
+    // Expands the folders among `paths` and takes the identities of the
+    // inputs that exist now.
+    explicit ConvertBatch(std::vector<std::u16string> paths, BatchOptions options = {});
+
+    // The entries, in the order they run (album by album in album mode).
+    std::size_t size() const { return entries_.size(); }
+    const std::u16string& path(std::size_t index) const { return entries_[index].path; }
+    EntryKind kind(std::size_t index) const { return entries_[index].kind; }
 
     // Runs the job of input `index`; it appends only the job's own rows.
     // Jobs run in input order (or overlap as ConvertAll lets them): each
     // input counts as read once its job has run.
     JobResult RunJob(std::size_t index, const VolumeSettings& settings, LogSink& log);
 
-    // The job of input `index` as the front ends report it: the file's name,
-    // the job's rows, then "-> ok" or "-> " and the message.
+    // Entry `index` as the front ends report it: in album mode the album's
+    // rows when it opens one (measuring the album first); the file's name,
+    // the job's rows, then "-> ok" or "-> " and the message. Entries run in
+    // index order (or overlap as ConvertAll lets them).
     JobResult Convert(std::size_t index, const VolumeSettings& settings, LogSink& log);
 
     // Handed each finished job in input order; false stops the batch.
@@ -77,34 +112,64 @@ class ConvertBatch : private OutputRules {
     void ConvertAll(const VolumeSettings& settings, std::size_t workers,
                     const FinishedJobHandler& handle);
 
-    // Album mode, before any job: measures every input (target range check,
-    // read, header check, analysis walk) without a row or a write, and
-    // returns the loudest levels over the files measured whole, up to
-    // `workers` files at a time. A file that fails here does not count; its
-    // job reports the failure later.
-    PeakLevels MeasureAlbum(const VolumeSettings& settings, std::size_t workers = 1);
-
   private:
+    struct Entry {
+        EntryKind kind = EntryKind::File;
+        std::u16string path;     // the file, or the folder as given
+        std::size_t album = 0;   // in album mode, its album
+        std::size_t source = 0;  // a leftover: the entry whose output it is
+    };
+    struct Album {
+        std::u16string label;             // the folder's path; empty for the files named directly
+        std::size_t first = 0, end = 0;   // its entries
+        std::optional<PeakLevels> peaks;  // once measured
+    };
+
+    void Expand(const std::vector<std::u16string>& paths);
+    void FindLeftovers();
+
+    // Measures the files of album `album` (target range check, read, header
+    // check, analysis walk) without a row or a write, up to `workers` files at
+    // a time, and keeps the loudest levels over the files measured whole. A
+    // file that fails here does not count; its job reports the failure later.
+    void MeasureAlbum(std::size_t album, const VolumeSettings& settings, std::size_t workers);
+    // The album's rows, when entry `index` opens an album.
+    void AppendAlbumRows(std::size_t index, LogSink& log) const;
+    bool OpensAlbum(std::size_t index) const;
+
     std::u16string OutputOf(const std::u16string& inputPath) const override;
     std::u16string CheckOutput(const std::u16string& outputPath) override;
     void OutputWritten(const FileStamp& written) override;
+    bool DryRun() const override { return options_.dryRun; }
+    void OutputPlanned(const std::u16string& outputPath) override;
 
     // For each input, whether its job must run alone (see ConvertAll).
     std::vector<bool> JobsThatRunAlone(const VolumeSettings& settings) const;
     using Job = std::function<JobResult(std::size_t index, LogSink& log)>;
     // Runs `job` on every input as ConvertAll describes.
-    void Schedule(std::size_t workers, const std::vector<bool>& alone, const Job& job,
-                  const FinishedJobHandler& handle);
+    // Runs `job` on entries [first, end) as ConvertAll describes; false when
+    // `handle` stopped the batch.
+    bool Schedule(std::size_t first, std::size_t end, std::size_t workers,
+                  const std::vector<bool>& alone, const Job& job, const FinishedJobHandler& handle);
 
     struct Input {
         std::optional<FileIdentity> identity;  // none when it did not exist at the start
         bool read = false;
     };
-    std::vector<std::u16string> paths_;
-    std::u16string outputFolder_;  // empty: beside each input
-    std::vector<Input> inputs_;
+    BatchOptions options_;
+    std::vector<Entry> entries_;
+    std::vector<Album> albums_;
+    std::vector<Input> inputs_;  // by entry; a leftover or a folder is no input
     std::vector<FileStamp> written_;
-    std::mutex state_;  // guards the inputs' read marks and written_
+    struct PlannedOutput {
+        std::optional<FileIdentity> folder;
+        std::u16string path;  // of the folder, when it cannot be identified
+        std::u16string name;  // as the system compares names
+    };
+    static PlannedOutput PlanOf(const std::u16string& outputPath);
+    bool PlannedAlready(const std::u16string& outputPath) const;
+    std::vector<PlannedOutput> planned_;  // a dry run's outputs
+    std::mutex state_;                    // guards the inputs' read marks, written_ and planned_
 };
 
 // One job on its own: a batch of one file. Returns the empty text on

@@ -145,6 +145,9 @@ class Job {
 
     bool CheckHeader() {
         result_.message = ReadHeader(image_, layout_);
+        if (!result_.message.empty()) {
+            result_.failure = {path_, HeaderFaultReason(image_)};
+        }
         return result_.message.empty();
     }
 
@@ -160,7 +163,7 @@ class Job {
     void StartOutput() {
         outputPath_ = rules_.OutputOf(path_);
         refusal_ = rules_.CheckOutput(outputPath_);
-        if (refusal_.empty()) {
+        if (refusal_.empty() && !rules_.DryRun()) {
             output_.emplace(outputPath_, input_.permissions);
         }
     }
@@ -195,11 +198,16 @@ class Job {
         return true;
     }
 
-    // The summary row, then the output renamed into place (or refused).
+    // The summary row, then the output renamed into place (or refused, or in
+    // a dry run only noted).
     void Commit() {
         log_.Append(FormatSummaryLine(outputPath_, settings_));
         if (!refusal_.empty()) {
             result_.message = refusal_;
+            return;
+        }
+        if (rules_.DryRun()) {
+            rules_.OutputPlanned(outputPath_);
             return;
         }
         const WriteOutcome written = output_->Commit();

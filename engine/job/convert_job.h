@@ -73,6 +73,10 @@ class OutputRules {
     virtual std::u16string CheckOutput(const std::u16string& outputPath) = 0;
     // The job has written its output, now the file `written`.
     virtual void OutputWritten(const FileStamp& written) = 0;
+    // A dry run: the job takes every step but the write, and reports here
+    // the output it would have written.
+    virtual bool DryRun() const { return false; }
+    virtual void OutputPlanned(const std::u16string& /*outputPath*/) {}
 };
 
 // How a job ended.

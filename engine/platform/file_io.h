@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "format/s98_image.h"
 
@@ -45,6 +46,19 @@ std::optional<FileStamp> StampFile(const std::u16string& path);
 
 // True when `path` names an existing folder (links followed).
 bool IsFolder(const std::u16string& path);
+
+// One entry of a folder, as a collection is walked: a file (or a link to
+// one), a folder (not a link to one: links to folders are not followed), or
+// anything else.
+struct FolderEntry {
+    enum class Kind { File, Folder, Other };
+    std::u16string name;
+    Kind kind = Kind::Other;
+};
+
+// The entries of the folder `path` ("." and ".." left out), in no particular
+// order; none when it cannot be read.
+std::optional<std::vector<FolderEntry>> ListFolder(const std::u16string& path);
 
 // The path of the file `name` in `folder`, with the platform's separator
 // between them unless `folder` already ends in one (or, on Windows, in a

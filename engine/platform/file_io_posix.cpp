@@ -362,6 +362,35 @@ std::optional<FileStamp> StampFile(const std::u16string& path) {
     return StampOf(status);
 }
 
+std::optional<std::vector<FolderEntry>> ListFolder(const std::u16string& path) {
+    const std::string folder = ToUtf8(path);
+    DIR* entries = ::opendir(folder.c_str());
+    if (entries == nullptr) {
+        return std::nullopt;
+    }
+    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + '/';
+    std::vector<FolderEntry> listed;
+    while (const dirent* entry = ::readdir(entries)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        FolderEntry listedEntry{FromUtf8(name)};
+        struct stat own, target;
+        const std::string entryPath = prefix + std::string(name);
+        if (::lstat(entryPath.c_str(), &own) == 0) {
+            if (S_ISDIR(own.st_mode)) {
+                listedEntry.kind = FolderEntry::Kind::Folder;
+            } else if (::stat(entryPath.c_str(), &target) == 0 && S_ISREG(target.st_mode)) {
+                listedEntry.kind = FolderEntry::Kind::File;  // a file, or a link to one
+            }
+        }
+        listed.push_back(std::move(listedEntry));
+    }
+    ::closedir(entries);
+    return listed;
+}
+
 bool IsFolder(const std::u16string& path) {
     struct stat status;
     return ::stat(ToUtf8(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);

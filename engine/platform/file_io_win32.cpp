@@ -307,6 +307,38 @@ std::optional<FileIdentity> IdentifyFile(const std::u16string& path) {
     return stamp ? std::optional(stamp->identity) : std::nullopt;
 }
 
+std::optional<std::vector<FolderEntry>> ListFolder(const std::u16string& path) {
+    std::wstring pattern = NativePath(path);
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') {
+        pattern += L'\\';
+    }
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((pattern + L'*').c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? std::optional(std::vector<FolderEntry>())
+                                                      : std::nullopt;
+    }
+    std::vector<FolderEntry> listed;
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        FolderEntry entry{std::u16string(name.begin(), name.end())};
+        const DWORD attributes = found.dwFileAttributes;
+        const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // a link or junction to a folder is not followed
+            entry.kind = link ? FolderEntry::Kind::Other : FolderEntry::Kind::Folder;
+        } else if (!(attributes & FILE_ATTRIBUTE_DEVICE)) {
+            entry.kind = FolderEntry::Kind::File;
+        }
+        listed.push_back(std::move(entry));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return listed;
+}
+
 bool IsFolder(const std::u16string& path) {
     const DWORD attributes = GetFileAttributesW(NativePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
