@@ -2,11 +2,12 @@
 //
 //   morla [OPTION]... FILE...
 //
-// One job per FILE, with the settings the window would make from the same
-// ticked boxes and typed fields; two FILEs at a time on a machine with two
-// cores or more, with the results of running them in order. Rows go to
-// standard output in UTF-8, a file at a time in the order of the FILEs,
-// exactly as the window's list would show them.
+// One job per FILE (a folder stands for the S98 files in it), with the
+// settings the window would make from the same ticked boxes and typed fields;
+// two files at a time on a machine with two cores or more, with the results
+// of running them in order. Rows go to standard output in UTF-8, a file at a
+// time in the order the batch runs them, exactly as the window's list would
+// show them.
 #include <getopt.h>
 
 #include <algorithm>
@@ -27,7 +28,6 @@
 #include "job/convert_batch.h"
 #include "job/number_field.h"
 #include "job/options.h"
-#include "passes/peak_analysis.h"
 #include "platform/file_io.h"
 
 #if defined(_WIN32)
@@ -85,6 +85,9 @@ class StandardOutput {
 
 StandardOutput output;
 
+// The window's nine options, in the order of the help: a run needs one.
+constexpr char kRunOptions[] = {'f', 's', 'r', 'F', 'S', 'R', 'v', 'p', '2'};
+
 class StandardOutputSink : public morla::LogSink {
   public:
     void Append(std::u16string_view line) override {
@@ -98,30 +101,40 @@ void PrintUsage() {
     std::string text =
         "usage: morla [OPTION]... FILE...\n"
         "Writes each S98 FILE with changed volumes to <name>_new.s98 beside it;\n"
-        "the input is never changed. At least one option must be given.\n\n";
-    for (const char letter : {'f', 's', 'r', 'F', 'S', 'R', 'v', 'p', '2'}) {
+        "the input is never changed. At least one of the nine options -fn to -2\n"
+        "must be given.\n\n";
+    for (const char letter : kRunOptions) {
         text += "  " + ToUtf8(morla::FindOption(letter)->caption) + "\n";  // the window's rows
     }
     text +=
-        "  -a, --album : normalize the FILEs as one album: one gain for all, from\n"
-        "                the loudest FILE (first row: ALBUM PEAK: ...)\n"
+        "  -a, --album : normalize album by album: one gain for each album, from\n"
+        "                its loudest file (rows ALBUM: ... and ALBUM PEAK: ...)\n"
+        "  -n, --dry-run : every step but the write: the same rows and exit\n"
+        "                  status, nothing written\n"
         "  -o DIR, --output-dir DIR : write the outputs into the folder DIR\n"
         "  -h, --help : show this help\n"
         "  --version : show the version\n\n"
         "n is attached (-f3) or the next argument (-f 3): decimal, or hexadecimal\n"
         "after $, x or 0x (-F$7F), with an optional sign. Text that is not such a\n"
-        "number is an error here (the window's fields count it as 0). A negative\n"
-        "volume down value raises the volume. Options may be grouped (-vp), and\n"
-        "options and FILEs may come in any order; the last of a repeated option\n"
-        "wins, and every argument after -- is a FILE.\n\n"
-        "With --album every FILE is measured first; the normalize amounts of -F,\n"
-        "-S and -R (-2 for FM) then come from the loudest levels of all FILEs, so\n"
-        "the tracks keep their balance. A file's PEAK row shows its own levels.\n\n"
+        "number, or a normalize target out of its range, is an error here (the\n"
+        "window's fields count such text as 0). A negative volume down value\n"
+        "raises the volume. Options may be grouped (-vp), and options and FILEs\n"
+        "may come in any order; the last of a repeated option wins, and every\n"
+        "argument after -- is a FILE.\n\n"
+        "A FILE may be a folder: its .s98 files, then each sub-folder, in natural\n"
+        "order (track 2 before track 10, Disc 1 before disc 2); hidden names and\n"
+        "links to folders are left out. A file X_new.s98 beside X.s98 of the same\n"
+        "run is X.s98's earlier output: it is skipped and replaced, so a rerun\n"
+        "gives the same files.\n\n"
+        "With --album the files given directly are one album, and each folder and\n"
+        "each sub-folder another; the normalize amounts of -F, -S and -R (-2 for\n"
+        "FM) come from the loudest levels of the album, so its tracks keep their\n"
+        "balance. A file's PEAK row shows its own levels.\n\n"
         "A file whose output would replace a later FILE, or an output written\n"
         "earlier in the same run, fails and writes nothing. Outputs are flushed to\n"
         "disk before they replace anything; an interrupted run leaves no\n"
-        "temporary file. A failed file's system reason goes to standard error.\n\n"
-        "Two FILEs are converted at a time on a machine with two or more cores\n"
+        "temporary file. A failed file's reason goes to standard error.\n\n"
+        "Two files are converted at a time on a machine with two or more cores\n"
         "(one at a time with -v); the rows, files and exit status are those of one\n"
         "at a time. MORLA_JOBS=n in the environment converts n at a time (1 to 8;\n"
         "MORLA_JOBS=1 turns the overlap off).\n\n"
@@ -225,6 +238,7 @@ struct Batch {
     morla::VolumeSettings settings;
     bool anyOption = false;  // one of the window's nine
     bool album = false;
+    bool dryRun = false;
     std::optional<std::u16string> outputFolder;
     std::vector<std::u16string> files;
 };
@@ -242,6 +256,7 @@ constexpr int kVersionCode = 0x100;  // --version
 // The long options answer with their short option's letter.
 constexpr option kLongOptions[] = {
     {"album", no_argument, nullptr, 'a'},
+    {"dry-run", no_argument, nullptr, 'n'},
     {"output-dir", required_argument, nullptr, 'o'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersionCode},
@@ -249,7 +264,7 @@ constexpr option kLongOptions[] = {
 };
 
 // The short options for getopt_long: the window's nine (a ':' after those
-// that take a value), -a, -o DIR and -h. The leading '-' makes every FILE
+// that take a value), -a, -n, -o DIR and -h. The leading '-' makes every FILE
 // come back in its place, so files and options mix in any order whatever
 // POSIXLY_CORRECT says; the ':' after it makes a missing value come back as
 // ':', told apart from an unknown letter ('?').
@@ -261,7 +276,7 @@ std::string ShortOptions() {
             letters += ':';
         }
     }
-    return letters + "ao:h";
+    return letters + "ano:h";
 }
 
 // "--output-dir" for a long option, "-f" for a letter.
@@ -272,6 +287,21 @@ std::string OptionName(int code, bool isLong) {
         }
     }
     return std::string("-") + static_cast<char>(code);
+}
+
+// The range of the normalize target of option `letter`, for its message; the
+// job's own check (ValidateSettings) decides what lies outside it.
+std::string TargetRange(char letter) {
+    switch (letter) {
+        case 'F':
+            return "0-127";
+        case 'S':
+            return "0-15";
+        case 'R':
+            return "0-63";
+        default:
+            return "";
+    }
 }
 
 Request ParseArguments(const CommandLine& line) {
@@ -309,6 +339,9 @@ Request ParseArguments(const CommandLine& line) {
             case 'a':
                 batch.album = true;
                 continue;
+            case 'n':
+                batch.dryRun = true;
+                continue;
             case 'o':
                 batch.outputFolder = value();
                 continue;
@@ -336,9 +369,17 @@ Request ParseArguments(const CommandLine& line) {
         std::u16string text;
         if (option->takesValue) {
             text = value();
+            const std::string typed = "option " + OptionName(code, false) + ": '" + ToUtf8(text);
             if (!morla::ParseNumber(text)) {
-                return UsageMistake{"option " + OptionName(code, false) + ": '" + ToUtf8(text) +
-                                    "' is not a number"};
+                return UsageMistake{typed + "' is not a number"};
+            }
+            // A target the job would refuse for every file is refused here,
+            // before any file.
+            morla::VolumeSettings alone;
+            morla::TickOption(alone, option->option, text);
+            if (!morla::ValidateSettings(alone).empty()) {
+                return UsageMistake{typed + "' is out of range (" + TargetRange(option->letter) +
+                                    ")"};
             }
         }
         morla::TickOption(batch.settings, option->option, text);
@@ -359,19 +400,18 @@ void PrintVersion() {
 }
 
 // Converts the FILEs, `jobs` at a time, their rows to standard output.
-int ConvertFiles(Batch& request, std::size_t jobs) {
+int ConvertFiles(const Batch& request, std::size_t jobs) {
     morla::RemoveTemporaryFilesOnInterrupt();
     // Rows go out a file at a time (flushed below), not a write per row: a
     // terminal, a console or NUL would otherwise take a system call for each.
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     StandardOutputSink sink;
-    morla::VolumeSettings& settings = request.settings;
-    morla::ConvertBatch batch(request.files, request.outputFolder.value_or(std::u16string()));
-    if (request.album) {
-        // One gain for the whole album, from its loudest file.
-        settings.normalizePeaks = batch.MeasureAlbum(settings, jobs);
-        sink.Append(u"ALBUM " + morla::FormatPeakLine(*settings.normalizePeaks));
-    }
+    const morla::VolumeSettings& settings = request.settings;
+    // The batch expands the folders, skips earlier outputs and, in album
+    // mode, measures each album and opens it with its rows.
+    morla::ConvertBatch batch(request.files,
+                              morla::BatchOptions{request.outputFolder.value_or(std::u16string()),
+                                                  request.album, request.dryRun});
     bool allConverted = true;
     // After a file's rows: out before the next file's, and its reason on
     // standard error. False once standard output fails: no further file starts.
@@ -381,6 +421,7 @@ int ConvertFiles(Batch& request, std::size_t jobs) {
         }
         if (!result.message.empty()) {
             allConverted = false;
+            // The system's reason, or what is wrong with the file's header.
             if (!result.failure.reason.empty()) {
                 std::fprintf(stderr, "morla: %s: %s\n", ToUtf8(result.failure.path).c_str(),
                              ToUtf8(result.failure.reason).c_str());
@@ -408,18 +449,34 @@ int ConvertFiles(Batch& request, std::size_t jobs) {
     return Finish(allConverted ? kExitOk : kExitJobFailed);
 }
 
+// The refusal when none of the nine options is given: the window's line, and
+// what is missing in English. -a, -n and -o only change how a run goes.
+int NoOptionError(const Batch& batch) {
+    std::fprintf(stderr, "%s\n", ToUtf8(morla::kNoOptionText).c_str());
+    std::string needed = "at least one of";
+    for (const char letter : kRunOptions) {
+        needed += std::string(" -") + letter;
+    }
+    needed += " is needed";
+    if (batch.album || batch.dryRun || batch.outputFolder) {
+        return UsageError("no option to run given: -a, -n and -o go with one; " + needed);
+    }
+    return UsageError("no option given: " + needed);
+}
+
 // The batch, once it has what it needs: an option, a FILE, the output folder
 // and a count of files at a time.
-int RunBatch(Batch& batch) {
+int RunBatch(const Batch& batch) {
     if (!batch.anyOption) {
-        std::fprintf(stderr, "%s\n", ToUtf8(morla::kNoOptionText).c_str());
-        return kExitUsage;
+        return NoOptionError(batch);
     }
     if (batch.files.empty()) {
         return UsageError("no FILE given");
     }
     if (batch.outputFolder && !morla::IsFolder(*batch.outputFolder)) {
-        return UsageError("output folder '" + ToUtf8(*batch.outputFolder) + "' is not a folder");
+        const std::string folder = "output folder '" + ToUtf8(*batch.outputFolder) + "'";
+        return UsageError(folder + (morla::IdentifyFile(*batch.outputFolder) ? " is not a folder"
+                                                                             : " does not exist"));
     }
     const char* jobsSetting = std::getenv("MORLA_JOBS");
     const std::optional<std::size_t> jobs = JobsAtOnce(jobsSetting);

@@ -38,8 +38,10 @@ TEST(Cli, BatchGoesOnPastAFailingFile) {
         expected.push_back(Printf(row.c_str(), "two"));
     }
     EXPECT_EQ(run.rows, expected);
-    // The rows stay the window's; the system's reason goes to standard error.
-    EXPECT_EQ(run.err, "morla: missing.s98: No such file or directory\n");
+    // The rows stay the window's; the reason goes to standard error.
+    EXPECT_EQ(run.err,
+              "morla: bad.s98: an S98 version this tool does not read (only 0, 1 and 3)\n"
+              "morla: missing.s98: No such file or directory\n");
     EXPECT_EQ(
         FolderEntries(dir.path()),
         (std::vector<std::string>{"bad.s98", "one.s98", "one_new.s98", "two.s98", "two_new.s98"}));
@@ -72,6 +74,7 @@ TEST(Cli, OptionValuesFollowTheNumberFieldRule) {
         {{"-F$7F", "-f9"}, " FM=-20"},
         {{"-vF127"}, " FM=-20"},  // grouped
         {{"-S15", "-R63"}, " SSG=-3 RHYTHM=-23"},
+        {{"-F0", "-S0", "-R0"}, " FM=107 SSG=12 RHYTHM=40"},  // the other ends of the ranges
         {{"-r-2147483648"}, " RHYTHM=-2147483648"},
         {{"-2", "-F107"}, " FM=0"},
     };
@@ -153,8 +156,6 @@ TEST(Cli, UsageErrorsWriteNothing) {
         std::vector<std::string> arguments;
         std::string errStart;
     } cases[] = {
-        {{"x.s98"}, "オプションは最低一つ以上選択してください\n"},
-        {{}, "オプションは最低一つ以上選択してください\n"},
         {{"-q", "x.s98"}, "morla: unknown option '-q'"},
         {{"-vq", "x.s98"}, "morla: unknown option '-vq'"},
         {{"-vé", "x.s98"}, "morla: unknown option '-vé'\n"},  // the argument whole
@@ -169,6 +170,14 @@ TEST(Cli, UsageErrorsWriteNothing) {
         {{"-s", "3 ", "x.s98"}, "morla: option -s: '3 ' is not a number\n"},
         {{"-vr", "", "x.s98"}, "morla: option -r: '' is not a number\n"},
         {{"x.s98", "-f"}, "morla: option -f needs a value\n"},
+        // A target the job would refuse, as typed, before any file.
+        {{"-F128", "x.s98"}, "morla: option -F: '128' is out of range (0-127)\n"},
+        {{"-F", "-1", "x.s98"}, "morla: option -F: '-1' is out of range (0-127)\n"},
+        {{"-F$C8", "x.s98"}, "morla: option -F: '$C8' is out of range (0-127)\n"},
+        {{"-S16", "x.s98"}, "morla: option -S: '16' is out of range (0-15)\n"},
+        {{"-vR", "64", "missing.s98"}, "morla: option -R: '64' is out of range (0-63)\n"},
+        {{"-R-1", "-f3", "x.s98"}, "morla: option -R: '-1' is out of range (0-63)\n"},
+        {{"-F200", "-F120", "x.s98"}, "morla: option -F: '200' is out of range (0-127)\n"},
         {{"-f3", "--", "-v"}, ""},  // after --, -v is a file
     };
     for (const auto& c : cases) {
@@ -181,6 +190,33 @@ TEST(Cli, UsageErrorsWriteNothing) {
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err.rfind(c.errStart, 0), 0u) << run.err;
+    }
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"x.s98"});
+}
+
+// None of the nine options: the window's line, then what is missing in
+// English; -a, -n and -o go with one of the nine and are none themselves.
+TEST(Cli, NoOptionToRunIsRefusedBeforeAnyFile) {
+    TempDir dir;
+    WriteFileBytes(dir / "x.s98", Song());
+    const std::string needed = "at least one of -f -s -r -F -S -R -v -p -2 is needed\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string line;
+    } cases[] = {
+        {{}, "no option given: " + needed},
+        {{"x.s98"}, "no option given: " + needed},
+        {{"-a", "x.s98"}, "no option to run given: -a, -n and -o go with one; " + needed},
+        {{"--dry-run", "x.s98"}, "no option to run given: -a, -n and -o go with one; " + needed},
+        {{"-n", "x.s98"}, "no option to run given: -a, -n and -o go with one; " + needed},
+        {{"-an", "-o", "nowhere"}, "no option to run given: -a, -n and -o go with one; " + needed},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = Morla(dir, c.arguments);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "オプションは最低一つ以上選択してください\nmorla: " + c.line +
+                               "Try 'morla --help' for more information.\n");
     }
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"x.s98"});
 }
@@ -198,7 +234,7 @@ TEST(Cli, HelpListsEveryOptionAndVersionAnswers) {
               "-Sn : normalize OPNA/OPN SSG volume value (n=value)",
               "-Rn : normalize OPNA RHYTHM volume value (n=value)", "-v : show detail convert log",
               "-p : show peak level only", "-2 : use 2nd peak level (TL!=0) for FM normalize",
-              "-a, --album", "-o DIR, --output-dir DIR"}) {
+              "-a, --album", "-n, --dry-run", "-o DIR, --output-dir DIR"}) {
             EXPECT_NE(run.out.find(caption), std::string::npos) << caption;
         }
     }
@@ -223,8 +259,9 @@ TEST(Cli, NonAsciiNamesAndFoldersWork) {
     EXPECT_EQ(output, expected);
 }
 
-// --album: the ALBUM PEAK row first, with or without -v or -p; then every
-// file as without it, normalized from the album's peaks.
+// --album on files named directly: one album, its ALBUM and ALBUM PEAK rows
+// first, with or without -v or -p; then every file as without it, normalized
+// from the album's peaks.
 TEST(Cli, AlbumNormalizesEveryFileFromTheLoudest) {
     TempDir dir;
     WriteFileBytes(dir / "song.s98", Song());  // FM 20, SSG 12, rhythm 40
@@ -233,14 +270,15 @@ TEST(Cli, AlbumNormalizesEveryFileFromTheLoudest) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.rows,
               (std::vector<std::string>{
-                  "ALBUM PEAK: FM=5(2nd=5) SSG=15 RHYTHM=40", "song.s98",
-                  "output file:song_new.s98  volume down: FM=-5 SSG=0", "-> ok", "loud.s98",
-                  "output file:loud_new.s98  volume down: FM=-5 SSG=0", "-> ok"}));
+                  "ALBUM: files given directly", "ALBUM PEAK: FM=5(2nd=5) SSG=15 RHYTHM=40",
+                  "song.s98", "output file:song_new.s98  volume down: FM=-5 SSG=0", "-> ok",
+                  "loud.s98", "output file:loud_new.s98  volume down: FM=-5 SSG=0", "-> ok"}));
 
     const CliRun peaks = Morla(dir, {"-ap", "song.s98", "missing.s98"});
     EXPECT_EQ(peaks.status, 1);
     EXPECT_EQ(peaks.rows,
-              (std::vector<std::string>{"ALBUM PEAK: FM=20(2nd=20) SSG=12 RHYTHM=40", "song.s98",
+              (std::vector<std::string>{"ALBUM: files given directly",
+                                        "ALBUM PEAK: FM=20(2nd=20) SSG=12 RHYTHM=40", "song.s98",
                                         "PEAK: FM=20(2nd=20) SSG=12 RHYTHM=40", "-> ok",
                                         "missing.s98", "-> input file open error."}));
 }
@@ -263,14 +301,17 @@ TEST(Cli, OutputFolderTakesEveryOutput) {
         EXPECT_EQ(FolderEntries(dir / "out"), std::vector<std::string>{"song_new.s98"});
         EXPECT_EQ(FolderEntries(dir / "in"), std::vector<std::string>{"song.s98"});
     }
-    for (const char* missing : {"nowhere", "in/song.s98"}) {
-        const CliRun run = Morla(dir, {"-f3", "-o", missing, "in/song.s98"});
+    std::filesystem::create_symlink("nowhere", dir / "dangling");
+    for (const auto& [folder, what] : {std::pair{"nowhere", "does not exist"},
+                                       {"dangling", "does not exist"},
+                                       {"in/song.s98", "is not a folder"}}) {
+        const CliRun run = Morla(dir, {"-f3", "-o", folder, "in/song.s98"});
         EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.err.rfind(
-                      std::string("morla: output folder '") + missing + "' is not a folder\n", 0),
-                  0u);
+        EXPECT_EQ(run.err, std::string("morla: output folder '") + folder + "' " + what +
+                               "\nTry 'morla --help' for more information.\n");
         EXPECT_EQ(run.out, "");
     }
+    EXPECT_EQ(FolderEntries(dir / "in"), std::vector<std::string>{"song.s98"});
     EXPECT_EQ(
         Morla(dir, {"-f3", "in/song.s98", "-o"}).err.rfind("morla: option -o needs a value", 0),
         0u);
@@ -394,7 +435,11 @@ TEST(Cli, FilesAtATimeChangeNothingButTheTime) {
         runs.push_back({run, files});
     }
     EXPECT_EQ(runs[0].first.status, 1);
-    EXPECT_EQ(std::count(runs[0].first.rows.begin(), runs[0].first.rows.end(), "-> ok"), 17);
+    // t03_new.s98 and t00_new.s98 are outputs of t03.s98 and t00.s98: skipped.
+    EXPECT_EQ(std::count(runs[0].first.rows.begin(), runs[0].first.rows.end(), "-> ok"), 16);
+    EXPECT_EQ(std::count_if(runs[0].first.rows.begin(), runs[0].first.rows.end(),
+                            [](const std::string& row) { return row.starts_with("-> skipped"); }),
+              2);
     for (const auto& [run, files] : runs) {
         EXPECT_EQ(run.status, runs[0].first.status);
         EXPECT_EQ(run.out, runs[0].first.out);

@@ -109,8 +109,11 @@ else
                 completion "$completion" "$@" 2>&1)
     }
     options=$(complete_words morla -)
-    grep -qx -- --album <<<"$options" ||
-        fault "completing 'morla -' does not offer --album: $options"
+    # every long option --help names
+    for option in $("$morla" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+        grep -qx -- "$option" <<<"$options" ||
+            fault "completing 'morla -' does not offer $option: $options"
+    done
     folders=$(complete_words morla -o "")
     [ "$folders" = album ] ||
         fault "completing 'morla -o ' offers '$folders', not the folder album alone"
