@@ -1,14 +1,41 @@
 // Start-up: the application's one window and its message loop. The command
-// line is not used; files arrive only by being dropped onto the window.
+// line is not used; files arrive by being dropped onto the window or chosen
+// in the system's file dialogs.
 #include "main_window.h"
 // after windows.h
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <exception>
 
 #include "base/text.h"
 
+namespace {
+
+// The thread's single-threaded apartment, which the shell's file dialogs need
+// (they are COM objects that call back on this thread). When it cannot be
+// entered the window still works; the dialogs then say why they cannot open.
+class ComApartment {
+  public:
+    ComApartment()
+        : entered_(SUCCEEDED(
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~ComApartment() {
+        if (entered_) {
+            CoUninitialize();
+        }
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+  private:
+    bool entered_;
+};
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    const ComApartment apartment;
     try {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&controls);

@@ -7,6 +7,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -23,8 +24,8 @@ constexpr wchar_t kRefusalCaption[] = L"エラー";
 
 // Sizes at 96 DPI.
 constexpr int kClientWidth = 469;
-constexpr int kClientHeight = 346;
-constexpr int kPanelHeight = 161;
+constexpr int kClientHeight = 362;
+constexpr int kPanelHeight = 177;
 constexpr int kFontHeight = 11;  // Tahoma 8 pt
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
@@ -33,16 +34,18 @@ std::wstring Wide(std::u16string_view text) {
     return std::wstring(text.begin(), text.end());
 }
 
-enum class Kind { CheckBox, Edit };
+enum class Kind { CheckBox, Edit, Button };
 
-// The option controls inside the panel, in tab order.
+// The controls inside the panel, in tab order: the nine options' boxes and
+// fields, the album box below them, and the two buttons at the right.
 struct ControlLayout {
     HWND TMORLA_MAIN::*member;
     Kind kind;
     int left, top, width, height;
-    char option;  // the option letter: the check box's caption, the field's box
+    char option;  // the option letter: the check box's caption, the field's box; 0: none
+    const wchar_t* caption = nullptr;  // a caption of the window's own, else the option's
 };
-constexpr std::array<ControlLayout, 15> kPanelControls = {{
+constexpr std::array<ControlLayout, 18> kPanelControls = {{
     {&TMORLA_MAIN::C_fn, Kind::CheckBox, 8, 8, 289, 17, 'f'},
     {&TMORLA_MAIN::C_rn, Kind::CheckBox, 8, 40, 281, 17, 'r'},
     {&TMORLA_MAIN::E_fn, Kind::Edit, 328, 8, 33, 16, 'f'},
@@ -58,6 +61,10 @@ constexpr std::array<ControlLayout, 15> kPanelControls = {{
     {&TMORLA_MAIN::E_sn, Kind::Edit, 328, 24, 33, 16, 's'},
     {&TMORLA_MAIN::C_Sn2, Kind::CheckBox, 8, 72, 289, 17, 'S'},
     {&TMORLA_MAIN::E_Sn2, Kind::Edit, 328, 72, 33, 16, 'S'},
+    {&TMORLA_MAIN::C_a, Kind::CheckBox, 8, 152, 453, 17, 'a',
+     L"-a : normalize as albums (each folder, and the dropped files together)"},
+    {&TMORLA_MAIN::B_Files, Kind::Button, 376, 8, 85, 23, 0, L"Files..."},
+    {&TMORLA_MAIN::B_Folder, Kind::Button, 376, 37, 85, 23, 0, L"Folder..."},
 }};
 
 // The check box and, for options with a value, the field of an option.
@@ -106,6 +113,14 @@ std::runtime_error SystemFailure(const char* what) {
     return std::runtime_error(std::string(what) + " (system error " + std::to_string(error) + ")");
 }
 
+// The panel hands its buttons' clicks to the main window, which acts on them.
+LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) {
+        return SendMessageW(GetParent(panel), message, wParam, lParam);
+    }
+    return DefWindowProcW(panel, message, wParam, lParam);
+}
+
 void RegisterClasses(HINSTANCE instance, WNDPROC windowProc) {
     static bool registered = false;
     if (registered) {
@@ -122,10 +137,10 @@ void RegisterClasses(HINSTANCE instance, WNDPROC windowProc) {
     if (!RegisterClassExW(&windowClass)) {
         throw SystemFailure("the main window class could not be registered");
     }
-    // A borderless container for the option controls.
+    // A borderless container for the option controls and the buttons.
     WNDCLASSEXW panelClass{};
     panelClass.cbSize = sizeof panelClass;
-    panelClass.lpfnWndProc = DefWindowProcW;
+    panelClass.lpfnWndProc = PanelProc;
     panelClass.hInstance = instance;
     panelClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     panelClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -154,9 +169,46 @@ class ListRedrawPaused {
     HWND list_;
 };
 
+// While a batch runs: the title shows the entry being converted, and the
+// buttons are greyed, so that no dialog holds a batch up halfway. Both are
+// given back as they were when the batch ends, however it ends (a batch
+// dropped during another gives the other's progress back).
+class BatchInProgress {
+  public:
+    BatchInProgress(HWND window, std::vector<HWND> buttons)
+        : window_(window), buttons_(std::move(buttons)), title_(Wide(TextOf(window))) {
+        for (HWND button : buttons_) {
+            enabled_.push_back(EnableWindow(button, FALSE) == 0);
+        }
+    }
+    ~BatchInProgress() {
+        SetWindowTextW(window_, title_.c_str());
+        for (std::size_t i = 0; i < buttons_.size(); ++i) {
+            EnableWindow(buttons_[i], enabled_[i]);
+        }
+    }
+    BatchInProgress(const BatchInProgress&) = delete;
+    BatchInProgress& operator=(const BatchInProgress&) = delete;
+
+    void ShowEntry(std::size_t index, std::size_t count) const {
+        SetWindowTextW(window_, ProgressTitle(index + 1, count).c_str());
+    }
+
+  private:
+    HWND window_;
+    std::vector<HWND> buttons_;
+    std::vector<bool> enabled_;  // as each button was before the batch
+    std::wstring title_;         // the title before the batch
+};
+
 bool quitRequested = false;
 
 }  // namespace
+
+std::wstring ProgressTitle(std::size_t entry, std::size_t count) {
+    return std::wstring(kApplicationTitle) + L" - " + std::to_wstring(entry) + L"/" +
+           std::to_wstring(count);
+}
 
 ListSink::~ListSink() {
     if (measure_ != nullptr) {
@@ -255,12 +307,20 @@ void TMORLA_MAIN::CreateControls() {
         throw SystemFailure("the main window's controls could not be created");
     }
     for (const ControlLayout& control : kPanelControls) {
-        const bool box = control.kind == Kind::CheckBox;
-        const std::wstring text = box ? Wide(morla::FindOption(control.option)->caption) : L"0";
-        HWND handle = CreateWindowExW(
-            box ? 0 : WS_EX_CLIENTEDGE, box ? L"BUTTON" : L"EDIT", text.c_str(),
-            WS_CHILD | WS_VISIBLE | WS_TABSTOP | (box ? BS_AUTOCHECKBOX : ES_AUTOHSCROLL), 0, 0, 0,
-            0, Panel, nullptr, instance, nullptr);
+        HWND handle = nullptr;
+        if (control.kind == Kind::Edit) {
+            handle = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"0",
+                                     WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0, 0,
+                                     0, Panel, nullptr, instance, nullptr);
+        } else {
+            const std::wstring caption = control.caption != nullptr
+                                             ? control.caption
+                                             : Wide(morla::FindOption(control.option)->caption);
+            const DWORD style = control.kind == Kind::CheckBox ? BS_AUTOCHECKBOX : BS_PUSHBUTTON;
+            handle = CreateWindowExW(0, L"BUTTON", caption.c_str(),
+                                     WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 0, 0, Panel,
+                                     nullptr, instance, nullptr);
+        }
         if (handle == nullptr) {
             throw SystemFailure("an option control could not be created");
         }
@@ -333,6 +393,16 @@ LRESULT TMORLA_MAIN::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DROPFILES:
             HandleDropFiles(reinterpret_cast<HDROP>(wParam));
             return 0;
+        case WM_COMMAND: {
+            // A click, or Enter or Space on a focused button: the button is
+            // known by its handle.
+            const auto control = reinterpret_cast<HWND>(lParam);
+            if (HIWORD(wParam) == BN_CLICKED && (control == B_Files || control == B_Folder)) {
+                ChooseAndConvert(control == B_Files ? DialogChoice::Files : DialogChoice::Folder);
+                return 0;
+            }
+            return DefWindowProcW(window_, message, wParam, lParam);
+        }
         case WM_SIZE:
             LayOut();
             return 0;
@@ -358,21 +428,25 @@ LRESULT TMORLA_MAIN::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-bool TMORLA_MAIN::AnyBoxTicked() const {
-    for (const ControlLayout& control : kPanelControls) {
-        if (control.kind == Kind::CheckBox && IsTicked(this->*control.member)) {
+bool TMORLA_MAIN::AnyOptionTicked() const {
+    for (const morla::OptionDescription& option : morla::kOptions) {
+        if (IsTicked(this->*ControlsOf(option.letter).box)) {
             return true;
         }
     }
     return false;
 }
 
+bool TMORLA_MAIN::RefusedForNoOption() {
+    if (AnyOptionTicked()) {
+        return false;
+    }
+    MessageBoxW(window_, Wide(morla::kNoOptionText).c_str(), kRefusalCaption, MB_ICONERROR);
+    return true;
+}
+
 void TMORLA_MAIN::HandleDropFiles(HDROP drop) {
     const DropHandle handle(drop);
-    if (!AnyBoxTicked()) {
-        MessageBoxW(window_, Wide(morla::kNoOptionText).c_str(), kRefusalCaption, MB_ICONERROR);
-        return;
-    }
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     std::vector<std::u16string> paths;
     for (UINT index = 0; index < count; ++index) {
@@ -381,10 +455,34 @@ void TMORLA_MAIN::HandleDropFiles(HDROP drop) {
         path.resize(DragQueryFileW(drop, index, path.data(), static_cast<UINT>(path.size())));
         paths.emplace_back(path.begin(), path.end());
     }
-    // All paths of one drop are one batch: no job writes over another's input.
-    morla::ConvertBatch batch(std::move(paths));
+    ConvertPaths(std::move(paths));
+}
+
+void TMORLA_MAIN::ChooseAndConvert(DialogChoice choice) {
+    // Refused before the dialog opens: choosing files that will not be used
+    // would be wasted work.
+    if (RefusedForNoOption()) {
+        return;
+    }
+    std::vector<std::u16string> paths = ChooseWithDialog(window_, choice);
+    if (!paths.empty()) {
+        ConvertPaths(std::move(paths));
+    }
+}
+
+void TMORLA_MAIN::ConvertPaths(std::vector<std::u16string> paths) {
+    if (RefusedForNoOption()) {
+        return;
+    }
+    // All paths of one drop or one choice are one batch: no job writes over
+    // another's input. Albums are decided here, for the whole batch.
+    morla::BatchOptions options;
+    options.albums = IsTicked(C_a);
+    morla::ConvertBatch batch(std::move(paths), options);
+    const BatchInProgress progress(window_, {B_Files, B_Folder});
     for (std::size_t index = 0; index < batch.size(); ++index) {
         ProcessMessages();
+        progress.ShowEntry(index, batch.size());
         ProcessDroppedFile(batch, index);
     }
 }

@@ -1,5 +1,7 @@
-// The main window: nine option check boxes with their number fields in a
-// panel at the top, and the report list below, onto which files are dropped.
+// The main window: nine option check boxes with their number fields, the
+// album box and the buttons that open the system's file dialogs in a panel at
+// the top, and the report list below, onto which files and folders are
+// dropped.
 #pragma once
 
 #ifndef NOMINMAX
@@ -7,15 +9,22 @@
 #endif
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "base/log_sink.h"
+#include "file_dialog.h"
 #include "job/convert_batch.h"
 #include "job/convert_job.h"
 
 // The application's title: the main window's caption and the caption of the
 // exception box.
 inline constexpr wchar_t kApplicationTitle[] = L"morla_GUI 20110226b";
+
+// The caption while a batch runs: the application title, the entry being
+// converted (from 1) and the number of entries, "morla_GUI 20110226b - 12/340".
+std::wstring ProgressTitle(std::size_t entry, std::size_t count);
 
 // The report list's first row.
 inline constexpr wchar_t kInstructionRow[] =
@@ -62,16 +71,28 @@ class TMORLA_MAIN {
     HWND Handle() const { return window_; }
 
     // The message dispatch: the dropped-files message goes to HandleDropFiles,
-    // every other message to the window's own handling.
+    // the buttons' clicks to ChooseAndConvert, every other message to the
+    // window's own handling.
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 
-    // Refuses the drop with a message box when no box is ticked; else runs one
-    // job per dropped path, in the shell's order, letting the window process
-    // its waiting messages before each. Releases the drop handle.
+    // Hands the dropped paths, in the shell's order, to ConvertPaths.
+    // Releases the drop handle.
     void HandleDropFiles(HDROP drop);
-    // The name row, the job's rows and the outcome row of one dropped path,
-    // path `index` of the drop's batch. The list does not redraw while the job
-    // runs; its rows are painted when the window next processes its messages.
+    // What "Files..." and "Folder..." do: refuse as
+    // ConvertPaths does when no option is ticked, before any dialog opens;
+    // else open the system's dialog and hand what was chosen to ConvertPaths,
+    // as a drop of it. Nothing happens when the dialog is cancelled.
+    void ChooseAndConvert(DialogChoice choice);
+    // Refuses with a message box when none of the nine option boxes is ticked
+    // (the album box alone runs nothing); else converts `paths` as one batch,
+    // album by album when the album box is ticked, letting the window process
+    // its waiting messages before each entry. While the batch runs the title
+    // shows its progress and the two buttons are greyed.
+    void ConvertPaths(std::vector<std::u16string> paths);
+    // The name row, the job's rows and the outcome row of entry `index` of
+    // the batch (in album mode the album's rows first when it opens one). The
+    // list does not redraw while the job runs; its rows are painted when the
+    // window next processes its messages.
     void ProcessDroppedFile(morla::ConvertBatch& batch, std::size_t index);
     // Reads the boxes and, for ticked boxes, their fields, in the job's order.
     morla::VolumeSettings GatherSettings() const;
@@ -98,13 +119,17 @@ class TMORLA_MAIN {
     HWND E_sn = nullptr;
     HWND C_Sn2 = nullptr;
     HWND E_Sn2 = nullptr;
+    HWND C_a = nullptr;       // album mode, for the whole batch
+    HWND B_Files = nullptr;   // "Files...": the system's dialog for files
+    HWND B_Folder = nullptr;  // "Folder...": the system's dialog for a folder
 
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
     void ApplyDpi(UINT dpi);  // font and positions at the given DPI
     void LayOut();            // panel across the top, the list below
-    bool AnyBoxTicked() const;
+    bool AnyOptionTicked() const;
+    bool RefusedForNoOption();  // shows the refusal when no option is ticked
 
     HWND window_ = nullptr;
     HFONT font_ = nullptr;

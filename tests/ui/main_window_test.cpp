@@ -1,8 +1,11 @@
 // The main window through its handles and messages: initial state, layout,
-// the settings read from the controls, dropped files and the exception box.
+// the settings read from the controls, dropped files and folders, the album
+// box, the file dialogs, the title during a batch and the exception box.
 #include "main_window.h"
-
+// after windows.h
+#include <commctrl.h>
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 #include <array>
 #include <atomic>
@@ -52,6 +55,11 @@ const PanelControl kPanelControls[] = {
     {CONTROL(E_sn), {328, 24, 33, 16}, L"0"},
     {CONTROL(C_Sn2), {8, 72, 289, 17}, L"-Sn : normalize OPNA/OPN SSG volume value (n=value)"},
     {CONTROL(E_Sn2), {328, 72, 33, 16}, L"0"},
+    {CONTROL(C_a),
+     {8, 152, 453, 17},
+     L"-a : normalize as albums (each folder, and the dropped files together)"},
+    {CONTROL(B_Files), {376, 8, 85, 23}, L"Files..."},
+    {CONTROL(B_Folder), {376, 37, 85, 23}, L"Folder..."},
 };
 #undef CONTROL
 
@@ -136,21 +144,52 @@ std::vector<HWND> Children(HWND parent) {
     return children;
 }
 
-struct MessageBoxSeen {
-    bool shown = false;
+// What a dialog showed. The shell's file dialog is known by its file-name box
+// (edt1 in Wine's), and its file types are in cmb1.
+struct DialogSeen {
+    bool shown = false, fileDialog = false, multiSelect = false;
     HWND owner = nullptr;
-    std::wstring caption, text;
+    std::wstring caption, text;           // text: a message box's
+    std::vector<std::wstring> fileTypes;  // the chosen one marked with '*'
 };
+using MessageBoxSeen = DialogSeen;
+constexpr int kFileNameBox = 0x480, kFileTypeBox = 0x470;
 
-// Runs `action` on this thread while a helper thread waits for a message box
-// of this thread, notes what it shows and presses its OK button.
-MessageBoxSeen CloseMessageBoxDuring(const std::function<void()>& action) {
+DialogSeen Note(HWND dialog) {
+    DialogSeen seen;
+    seen.shown = true;
+    seen.fileDialog = GetDlgItem(dialog, kFileNameBox) != nullptr;
+    seen.owner = GetWindow(dialog, GW_OWNER);
+    seen.caption = WindowText(dialog);
+    seen.text = WindowText(GetDlgItem(dialog, 0xFFFF));
+    HWND types = GetDlgItem(dialog, kFileTypeBox);
+    for (LRESULT i = 0; seen.fileDialog && i < SendMessageW(types, CB_GETCOUNT, 0, 0); ++i) {
+        wchar_t type[64] = {};
+        SendMessageW(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(type));
+        seen.fileTypes.push_back((SendMessageW(types, CB_GETCURSEL, 0, 0) == i ? L"*" : L"") +
+                                 std::wstring(type));
+    }
+    HWND view = FindWindowExW(
+        FindWindowExW(FindWindowExW(dialog, nullptr, L"ExplorerBrowserControl", nullptr), nullptr,
+                      L"SHELLDLL_DefView", nullptr),
+        nullptr, L"SysListView32", nullptr);
+    seen.multiSelect = view && !(GetWindowLongW(view, GWL_STYLE) & LVS_SINGLESEL);
+    return seen;
+}
+
+// Runs `action` on this thread while a helper thread answers each dialog it
+// shows, as a user would: a message box with OK; the file dialog with
+// `typed` in its file-name box and Open, or Cancel when nothing is typed (or
+// when it is still open 5 s after Open, so that no test hangs).
+std::vector<DialogSeen> AnswerDialogsDuring(const std::function<void()>& action,
+                                            const std::wstring& typed = {}) {
     const DWORD thread = GetCurrentThreadId();
     std::atomic<bool> finished{false};
-    MessageBoxSeen seen;
-    std::thread closer([&] {
-        while (!finished) {
-            HWND box = nullptr;
+    std::vector<DialogSeen> seen;
+    std::thread answerer([&] {
+        HWND answered = nullptr;
+        for (ULONGLONG answeredAt = 0; !finished; Sleep(10)) {
+            HWND dialog = nullptr;
             EnumThreadWindows(
                 thread,
                 [](HWND window, LPARAM found) -> BOOL {
@@ -160,28 +199,57 @@ MessageBoxSeen CloseMessageBoxDuring(const std::function<void()>& action) {
                     *reinterpret_cast<HWND*>(found) = window;
                     return FALSE;
                 },
-                reinterpret_cast<LPARAM>(&box));
-            if (box) {
-                seen = {true, GetWindow(box, GW_OWNER), WindowText(box),
-                        WindowText(GetDlgItem(box, 0xFFFF))};
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-                return;
+                reinterpret_cast<LPARAM>(&dialog));
+            if (!dialog || (dialog == answered && GetTickCount64() - answeredAt < 5000)) {
+                continue;
             }
-            Sleep(10);
+            HWND name = GetDlgItem(dialog, kFileNameBox);
+            int button = dialog == answered || (name && typed.empty()) ? IDCANCEL : IDOK;
+            if (dialog != answered) {
+                seen.push_back(Note(dialog));
+                SetWindowTextW(name, typed.c_str());
+            }
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+            answered = dialog;
+            answeredAt = GetTickCount64();
         }
     });
     action();
     finished = true;
-    closer.join();
+    answerer.join();
     return seen;
 }
 
-// A file with one carrier TL write of channel 1.
-Bytes SmallSong() {
+// The first dialog that `action` showed, closed with OK.
+MessageBoxSeen CloseMessageBoxDuring(const std::function<void()>& action) {
+    const std::vector<DialogSeen> seen = AnswerDialogsDuring(action);
+    return seen.empty() ? DialogSeen{} : seen.front();
+}
+
+// A file with one carrier TL write of channel 1 (algorithm 7): its FM peak
+// is `level`.
+Bytes SmallSong(int level = 0x10) {
     S98Builder song;
-    song.Write(0, 0, 0x4C, 0x10);
+    song.Write(0, 0, 0xB0, 7);
+    song.Write(0, 0, 0x4C, level);
     song.End();
     return song.bytes();
+}
+
+// The rows of a file converted with -f2.
+Rows ConvertedWithFm2(const std::wstring& name) {
+    return {name,
+            L"output file:" + name.substr(0, name.size() - 4) + L"_new.s98  volume down: FM=2",
+            L"-> ok"};
+}
+
+Rows Joined(std::initializer_list<Rows> parts) {
+    Rows rows;
+    for (const Rows& part : parts) {
+        rows.insert(rows.end(), part.begin(), part.end());
+    }
+    return rows;
 }
 
 // Before any test: a window can be made at all. When it cannot (no display,
@@ -190,6 +258,8 @@ Bytes SmallSong() {
 class WindowCanBeMade : public ::testing::Environment {
   public:
     void SetUp() override {
+        // The apartment the application enters at start-up, for the file dialogs.
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE), S_OK);
         try {
             TMORLA_MAIN probe;
         } catch (const std::exception& error) {
@@ -230,6 +300,12 @@ class MainWindowTest : public ::testing::Test {
             SendMessageW(Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
         });
     }
+    // Clicks `button` of the shown window; the dialogs it opens are answered
+    // as AnswerDialogsDuring does, with `typed` for the file dialog.
+    std::vector<DialogSeen> Click(HWND button, const std::wstring& typed = {}) {
+        ShowWindow(Handle(), SW_SHOWNOACTIVATE);
+        return AnswerDialogsDuring([&] { SendMessageW(button, BM_CLICK, 0, 0); }, typed);
+    }
 
     TMORLA_MAIN window;
 };
@@ -257,6 +333,10 @@ TEST_F(MainWindowTest, StartsHiddenWithTitleInstructionRowAndFreshControls) {
             EXPECT_EQ(ClassName(handle), L"Button");
             EXPECT_EQ(controlStyle & BS_TYPEMASK, BS_AUTOCHECKBOX);
             EXPECT_EQ(SendMessageW(handle, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+        } else if (control.name[0] == 'B') {
+            EXPECT_EQ(ClassName(handle), L"Button");
+            EXPECT_EQ(controlStyle & BS_TYPEMASK, BS_PUSHBUTTON);
+            EXPECT_TRUE(IsWindowEnabled(handle));
         } else {
             EXPECT_EQ(ClassName(handle), L"Edit");
             EXPECT_FALSE(controlStyle & ES_NUMBER);  // any text may be typed
@@ -273,9 +353,9 @@ TEST_F(MainWindowTest, LaysOutPanelOverListAtDesignSizeInTabOrder) {
     RECT client;
     GetClientRect(Handle(), &client);
     EXPECT_EQ(client.right, 469);
-    EXPECT_EQ(client.bottom, 346);
-    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 161}));
-    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 161, 469, 185}));
+    EXPECT_EQ(client.bottom, 362);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 177}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 177, 469, 185}));
 
     RECT frame;
     GetWindowRect(Handle(), &frame);
@@ -299,9 +379,9 @@ TEST_F(MainWindowTest, ResizingGivesAddedWidthToBothAndAddedHeightToList) {
     RECT client;
     GetClientRect(Handle(), &client);
     ASSERT_EQ(client.right, 569);
-    ASSERT_EQ(client.bottom, 406);
-    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 161}));
-    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 161, 569, 245}));
+    ASSERT_EQ(client.bottom, 422);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 177}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 177, 569, 245}));
     for (const PanelControl& control : kPanelControls) {
         EXPECT_EQ(PlaceIn(window.*control.handle, window.Panel), control.place) << control.name;
     }
@@ -439,8 +519,8 @@ TEST_F(MainWindowTest, DropRunsEveryPathInOrderAndFailuresDoNotStopTheBatch) {
                                  L"-> ok",
                                  L"bad.s98",
                                  L"-> S98 version error.",
-                                 L"sub",
-                                 L"-> input file open error.",
+                                 (dir / "sub").wstring(),
+                                 L"-> no .s98 file in this folder.",
                                  L"曲.s98",
                                  L"output file:曲_new.s98  volume down: FM=2",
                                  L"-> ok",
@@ -460,29 +540,26 @@ TEST_F(MainWindowTest, DropRunsEveryPathInOrderAndFailuresDoNotStopTheBatch) {
               (Rows{L"one.s98", L"output file:one_new.s98  volume down: FM=3", L"-> ok"}));
 }
 
-// All paths of one drop are one batch: a file and the user's own file of its
-// output's name dropped together, and one file dropped twice.
-TEST_F(MainWindowTest, DropNeverWritesOverItsOwnInputs) {
+// All paths of one drop are one batch: one file dropped twice, and a file
+// dropped with its earlier output.
+TEST_F(MainWindowTest, DropNeverWritesOverItsOwnOutputs) {
     TempDir dir;
     WriteFileBytes(dir / "song.s98", SmallSong());
-    const Bytes mine = S98Builder({}, '1').bytes();
-    WriteFileBytes(dir / "song_new.s98", mine);
+    const std::wstring song = (dir / "song.s98").wstring();
     Tick(window.C_fn);
     Type(window.E_fn, L"2");
-    Drop({(dir / "song.s98").wstring(), (dir / "song_new.s98").wstring(),
-          (dir / "song_new.s98").wstring()});
-    EXPECT_EQ(Tail(CurrentRows(), 9),
-              (Rows{L"song.s98", L"output file:song_new.s98  volume down: FM=2",
-                    L"-> output file is also an input.", L"song_new.s98",
-                    L"output file:song_new_new.s98  volume down: FM=2", L"-> ok", L"song_new.s98",
-                    L"output file:song_new_new.s98  volume down: FM=2",
-                    L"-> output file already written."}));
-    EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), mine);
-    EXPECT_EQ(ReadFileBytes(dir / "song_new_new.s98"), mine);
+    Drop({song, song});
+    EXPECT_EQ(Tail(CurrentRows(), 6),
+              Joined({ConvertedWithFm2(L"song.s98"),
+                      {L"song.s98", L"output file:song_new.s98  volume down: FM=2",
+                       L"-> output file already written."}}));
 
-    // A new drop is a new batch: the earlier outputs are replaced as always.
-    Drop({(dir / "song_new.s98").wstring()});
-    EXPECT_EQ(Tail(CurrentRows(), 1), (Rows{L"-> ok"}));
+    // A new drop is a new batch: the earlier output is replaced, and skipped as an input.
+    Drop({song, (dir / "song_new.s98").wstring()});
+    EXPECT_EQ(Tail(CurrentRows(), 5),
+              Joined({ConvertedWithFm2(L"song.s98"),
+                      {L"song_new.s98", L"-> skipped: output of song.s98"}}));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"song.s98", "song_new.s98"}));
 }
 
 TEST_F(MainWindowTest, DropWithOnlyPeakBoxTickedReportsWithoutWriting) {
@@ -560,6 +637,162 @@ TEST_F(MainWindowTest, ExceptionBoxIsOwnedByTheWindowAndCarriesTheTitle) {
     EXPECT_EQ(box.owner, Handle());
     EXPECT_EQ(box.caption, kTitle);
     EXPECT_EQ(box.text, L"boom.");
+}
+
+// ---- Folders, albums and progress in the title ----
+
+TEST_F(MainWindowTest, DroppedFolderStandsForItsS98FilesInNaturalOrderSubFoldersAfter) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "songs/disc 2");
+    std::filesystem::create_directory(dir / "none");
+    for (const char* name :
+         {"songs/Track 10.s98", "songs/track 2.s98", "songs/Track 1.s98", "songs/disc 2/a.s98"}) {
+        WriteFileBytes(dir / name, SmallSong());
+    }
+    WriteFileBytes(dir / "songs/notes.txt", {});
+    WriteFileBytes(dir / "none/notes.txt", {});
+    Tick(window.C_fn);
+    Type(window.E_fn, L"2");
+
+    const std::wstring none = (dir / "none").wstring();
+    EXPECT_FALSE(Drop({(dir / "songs").wstring(), none}).shown);
+    EXPECT_EQ(CurrentRows(), Joined({{kInstruction},
+                                     ConvertedWithFm2(L"Track 1.s98"),
+                                     ConvertedWithFm2(L"track 2.s98"),
+                                     ConvertedWithFm2(L"Track 10.s98"),
+                                     ConvertedWithFm2(L"a.s98"),
+                                     {none, L"-> no .s98 file in this folder."}}));
+    EXPECT_EQ(ReadFileBytes(dir / "songs/disc 2/a_new.s98").size(), SmallSong().size());
+}
+
+// With the album box each dropped folder is an album: one gain for its files,
+// from its loudest.
+TEST_F(MainWindowTest, AlbumBoxNormalizesEachDroppedFolderAsOneAlbum) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "A");
+    std::filesystem::create_directory(dir / "B");
+    WriteFileBytes(dir / "A/loud.s98", SmallSong(16));
+    WriteFileBytes(dir / "A/quiet.s98", SmallSong(48));
+    WriteFileBytes(dir / "B/one.s98", SmallSong(32));
+    const std::wstring a = (dir / "A").wstring(), b = (dir / "B").wstring();
+    Tick(window.C_a);
+    Tick(window.C_Fn2);
+    Type(window.E_Fn2, L"120");  // 7 steps below TL 0
+    EXPECT_FALSE(Drop({a, b}).shown);
+    EXPECT_EQ(CurrentRows(),
+              (Rows{kInstruction, L"ALBUM: " + a, L"ALBUM PEAK: FM=16(2nd=16)", L"loud.s98",
+                    L"output file:loud_new.s98  volume down: FM=-9", L"-> ok", L"quiet.s98",
+                    L"output file:quiet_new.s98  volume down: FM=-9", L"-> ok", L"ALBUM: " + b,
+                    L"ALBUM PEAK: FM=32(2nd=32)", L"one.s98",
+                    L"output file:one_new.s98  volume down: FM=-25", L"-> ok"}));
+}
+
+// Notes the title and whether a button is enabled each time a row reaches the
+// list, from inside the batch; throws at the row `failAt`, as a job that
+// ends the batch early would.
+struct RowWatch {
+    RowWatch(TMORLA_MAIN& window, std::wstring failAt = {}) : window(window), failAt(failAt) {
+        SetWindowSubclass(window.LIST, &Notify, 1, reinterpret_cast<DWORD_PTR>(this));
+    }
+    ~RowWatch() { RemoveWindowSubclass(window.LIST, &Notify, 1); }
+    static LRESULT CALLBACK Notify(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                   DWORD_PTR self) {
+        auto& watch = *reinterpret_cast<RowWatch*>(self);
+        if (message == LB_ADDSTRING) {
+            watch.titles.push_back(WindowText(watch.window.Handle()));
+            watch.buttonsEnabled +=
+                IsWindowEnabled(watch.window.B_Files) + IsWindowEnabled(watch.window.B_Folder);
+            if (reinterpret_cast<const wchar_t*>(lParam) == watch.failAt) {
+                throw std::runtime_error("no room for the row");
+            }
+        }
+        return DefSubclassProc(list, message, wParam, lParam);
+    }
+
+    TMORLA_MAIN& window;
+    std::wstring failAt;
+    Rows titles;
+    int buttonsEnabled = 0;
+};
+
+TEST_F(MainWindowTest, TitleCountsTheEntriesOfABatchAndComesBackWhenItEnds) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "songs");
+    std::filesystem::create_directories(dir / "none");
+    WriteFileBytes(dir / "songs/1.s98", SmallSong());
+    WriteFileBytes(dir / "songs/2.s98", SmallSong());
+    Tick(window.C_p);
+    const std::vector<std::wstring> paths{(dir / "songs").wstring(), (dir / "none").wstring()};
+    const std::wstring at1 = kTitle + std::wstring(L" - 1/3"),
+                       at2 = kTitle + std::wstring(L" - 2/3"),
+                       at3 = kTitle + std::wstring(L" - 3/3");
+    {
+        RowWatch watch(window);
+        Drop(paths);  // each file: name, PEAK and outcome; the folder: name and outcome
+        EXPECT_EQ(watch.titles, (Rows{at1, at1, at1, at2, at2, at2, at3, at3}));
+        EXPECT_EQ(watch.buttonsEnabled, 0);
+    }
+    EXPECT_EQ(WindowText(Handle()), kTitle);
+    EXPECT_TRUE(IsWindowEnabled(window.B_Files) && IsWindowEnabled(window.B_Folder));
+
+    // A batch that ends early, with the exception box, gives them back too.
+    RowWatch watch(window, L"2.s98");
+    EXPECT_EQ(Drop(paths).text, L"no room for the row.");
+    EXPECT_EQ(watch.titles, (Rows{at1, at1, at1, at2}));
+    EXPECT_EQ(WindowText(Handle()), kTitle);
+    EXPECT_TRUE(IsWindowEnabled(window.B_Files) && IsWindowEnabled(window.B_Folder));
+}
+
+// ---- The buttons and the shell's file dialogs, driven as a user would ----
+
+// Each button opens its dialog, owned by the window; what is chosen is
+// converted as a drop of it, and nothing when the dialog is cancelled.
+TEST_F(MainWindowTest, ButtonsConvertWhatIsChosenInTheShellsDialogs) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "songs");
+    for (const char* name : {"b.s98", "a.s98", "songs/10.s98", "songs/9.s98"}) {
+        WriteFileBytes(dir / name, SmallSong());
+    }
+    Tick(window.C_fn);
+    Type(window.E_fn, L"2");
+    const std::vector<DialogSeen> files =
+        Click(window.B_Files,
+              L"\"" + (dir / "b.s98").wstring() + L"\" \"" + (dir / "a.s98").wstring() + L"\"");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].owner, Handle());
+    EXPECT_EQ(files[0].caption, L"Open");
+    EXPECT_EQ(files[0].fileTypes, (Rows{L"*S98 files (*.s98)", L"All files (*.*)"}));
+    EXPECT_TRUE(files[0].multiSelect);
+
+    const std::vector<DialogSeen> folder = Click(window.B_Folder, (dir / "songs").wstring());
+    ASSERT_EQ(folder.size(), 1u);
+    EXPECT_EQ(folder[0].caption, L"Select Folder");  // Wine's, with FOS_PICKFOLDERS
+    EXPECT_FALSE(folder[0].multiSelect);
+
+    EXPECT_TRUE(Click(window.B_Files)[0].fileDialog);  // cancelled
+    EXPECT_EQ(CurrentRows(), Joined({{kInstruction},
+                                     ConvertedWithFm2(L"b.s98"),
+                                     ConvertedWithFm2(L"a.s98"),
+                                     ConvertedWithFm2(L"9.s98"),
+                                     ConvertedWithFm2(L"10.s98")}));
+}
+
+// The album box alone is no option to run: a drop is refused, and so is each
+// button, before its dialog opens (choosing files that will not be used
+// would be wasted work).
+TEST_F(MainWindowTest, AlbumBoxAloneIsRefusedByDropsAndButtonsBeforeAnyDialog) {
+    TempDir dir;
+    WriteFileBytes(dir / "one.s98", SmallSong());
+    Tick(window.C_a);
+    EXPECT_EQ(Drop({(dir / "one.s98").wstring()}).text,
+              L"オプションは最低一つ以上選択してください");
+    for (HWND button : {window.B_Files, window.B_Folder}) {
+        const std::vector<DialogSeen> seen = Click(button, (dir / "one.s98").wstring());
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_FALSE(seen[0].fileDialog);
+        EXPECT_EQ(seen[0].text, L"オプションは最低一つ以上選択してください");
+    }
+    EXPECT_EQ(CurrentRows(), Rows{kInstruction});
 }
 
 }  // namespace
