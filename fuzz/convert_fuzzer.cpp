@@ -132,8 +132,12 @@ std::u16string Walk(const morla::S98Image& image, const morla::S98Layout& layout
     });
 }
 
-bool IsLevelWrite(const Visit& visit) {
-    if (!morla::IsRewrittenDevice(visit.deviceType)) {
+// Whether a job with `settings` may change the data byte of the write.
+bool IsLevelWrite(const Visit& visit, const morla::VolumeSettings& settings) {
+    const bool psg = (settings.gainGiven || settings.keepBalance) &&
+                     morla::IsPsgDevice(visit.deviceType) &&
+                     morla::kRegisterClasses[visit.reg] == morla::RegisterClass::SsgVolume;
+    if (!morla::IsRewrittenDevice(visit.deviceType) && !psg) {
         return false;
     }
     switch (morla::kRegisterClasses[visit.reg]) {
@@ -169,6 +173,11 @@ morla::VolumeSettings SettingsFrom(FuzzedDataProvider& input) {
     settings.showDetail = input.ConsumeBool();
     settings.peakOnly = input.ConsumeBool();
     settings.useSecondPeak = input.ConsumeBool();
+    // a gain of every part, now and then; the engine takes any mix of
+    // options (the front ends refuse some)
+    settings.gainGiven = input.ConsumeIntegralInRange<int>(0, 3) == 0;
+    settings.gainMicroDb = input.ConsumeIntegralInRange<std::int64_t>(-100000000000, 100000000000);
+    settings.keepBalance = input.ConsumeIntegralInRange<int>(0, 3) == 0;
     return settings;
 }
 
@@ -260,7 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CHECK(!settings.peakOnly);
         std::vector<bool> mayChange(image.size(), false);
         for (const Visit& visit : checked) {
-            if (IsLevelWrite(visit)) {
+            if (IsLevelWrite(visit, settings)) {
                 mayChange[visit.offset + 2] = true;
             }
         }
@@ -278,6 +287,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (outcome.rewritten) {
             log.Append(morla::FormatSummaryLine(u"in_new.s98", jobSettings));
+            const std::u16string gain =
+                morla::FormatGainLine(jobSettings, outcome.peaks, morla::DeclaresPsg(layout));
+            if (!gain.empty()) {
+                log.Append(gain);
+            }
         }
         CheckThroughFiles(bytes, settings, outcome.error, log.rows,
                           outcome.rewritten ? &image : nullptr);

@@ -278,6 +278,13 @@ JobRun ReferenceJob(const Bytes& bytes, VolumeSettings settings) {
     run.error = ToUtf8(outcome.error);
     if (outcome.error.empty() && outcome.rewritten) {
         log.Append(FormatSummaryLine(u"in_new.s98", settings));
+        S98Layout layout;
+        ReadHeader(image, layout);
+        if (const std::u16string gain =
+                FormatGainLine(settings, outcome.peaks, DeclaresPsg(layout));
+            !gain.empty()) {
+            log.Append(gain);
+        }
         run.output = Bytes(image.data(), image.data() + image.size());
     }
     run.rows = log.Utf8Rows();
@@ -309,6 +316,9 @@ TEST(FastWalk, JobsGiveTheReferenceRowsAndBytes) {
         {"-2 -F120 -v", Options().SecondPeak().FmTarget(120).Detail()},
         {"-p", Options().PeakOnly()},
         {"-v", Options().Detail()},
+        {"-g -6 -v", Options().Gain(-6000000).Detail()},
+        {"-g +4.5", Options().Gain(4500000)},
+        {"-k -F120 -S13", Options().KeepBalance().FmTarget(120).SsgTarget(13)},
     };
     TempDir dir;
     for (const Decoder& decoder : Decoders()) {

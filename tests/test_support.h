@@ -109,6 +109,10 @@ struct Options {
     Options& Detail() { return s.showDetail = true, *this; }
     Options& PeakOnly() { return s.peakOnly = true, *this; }
     Options& SecondPeak() { return s.useSecondPeak = true, *this; }
+    Options& Gain(std::int64_t microDb) {
+        return s.gainMicroDb = microDb, s.gainGiven = true, *this;
+    }
+    Options& KeepBalance() { return s.keepBalance = true, *this; }
     operator const VolumeSettings&() const { return s; }
 };
 

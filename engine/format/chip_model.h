@@ -112,9 +112,15 @@ inline constexpr bool IsAnalysedDevice(std::int32_t type) {
 }
 
 // Device types whose level writes the rewrite pass changes. The PSGs are
-// measured but never rewritten.
+// measured but never rewritten, but for a gain of every part (-g, -k), which
+// moves their volume writes (IsPsgDevice) as the SSG's.
 inline constexpr bool IsRewrittenDevice(std::int32_t type) {
     return type == kDeviceYM2203 || type == kDeviceYM2612 || type == kDeviceYM2608;
+}
+
+// The stand-alone PSG devices: an SSG without FM, volumes at 0x08-0x0A.
+inline constexpr bool IsPsgDevice(std::int32_t type) {
+    return type == kDeviceYM2149 || type == kDeviceAY8910;
 }
 
 // Register bytes whose writes carry a level or set an algorithm: every class

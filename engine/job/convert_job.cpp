@@ -1,5 +1,9 @@
 #include "job/convert_job.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
 #include "base/messages.h"
 #include "base/text.h"
 #include "passes/level_walks.h"
@@ -21,7 +25,35 @@ std::u16string ValidateSettings(const VolumeSettings& settings) {
     return {};
 }
 
-void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks) {
+namespace {
+
+// The loudness of one step, in millionths of a dB: a total level (FM
+// carriers, the rhythm) is 0.75 dB a step; an SSG volume about 3 dB (the
+// chip's curve departs from that near silence).
+constexpr std::int64_t kTotalLevelStep = 750000;
+constexpr std::int64_t kSsgStep = 3000000;
+
+// The steps nearest to `microDb` (halves away from zero), within int32.
+std::int32_t StepsOf(std::int64_t microDb, std::int64_t step) {
+    const std::int64_t magnitude = (std::abs(microDb) + step / 2) / step;
+    const std::int64_t steps = microDb < 0 ? -magnitude : magnitude;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        steps, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+// Which parts a file has: those its own PEAK row shows.
+struct PresentParts {
+    bool fm, ssg, rhythm;
+};
+PresentParts PartsOf(const PeakLevels& own) {
+    const PeakLevels none;
+    return {own.fmPeak != none.fmPeak, own.ssgPeak != none.ssgPeak,
+            own.rhythmPeak != none.rhythmPeak};
+}
+
+}  // namespace
+
+void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks, const PeakLevels& own) {
     if (!settings.fmDownGiven) {
         settings.fmDown = 0;
     }
@@ -31,18 +63,69 @@ void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks) {
     if (!settings.rhythmDownGiven) {
         settings.rhythmDown = 0;
     }
+    settings.psgDown = 0;
+    if (settings.gainGiven) {
+        // a gain is negative for quieter, an amount positive
+        settings.fmDown = settings.rhythmDown = StepsOf(-settings.gainMicroDb, kTotalLevelStep);
+        settings.ssgDown = settings.psgDown = StepsOf(-settings.gainMicroDb, kSsgStep);
+    }
     const std::int32_t fmPeak = settings.useSecondPeak ? peaks.fmSecondPeak : peaks.fmPeak;
     // FM levels are attenuations: the target counts up from silence, so a
-    // target of 127 brings the loudest carrier to TL 0.
+    // target of 127 brings the loudest carrier to TL 0. Worked out in 64 bits:
+    // a keep-balance gain multiplies them.
+    const std::int64_t fmAmount = std::int64_t{127} - settings.fmTarget - fmPeak;
+    const std::int64_t ssgAmount = std::int64_t{peaks.ssgPeak} - settings.ssgTarget;
+    const std::int64_t rhythmAmount = std::int64_t{peaks.rhythmPeak} - settings.rhythmTarget;
+    if (settings.keepBalance) {
+        // The targets' amounts in dB; the one that lowers most serves every
+        // part the file has, so no part ends louder than its target.
+        std::optional<std::int64_t> down;
+        const auto take = [&](bool given, std::int64_t amount, std::int64_t step) {
+            if (given) {
+                down = std::max(down.value_or(amount * step), amount * step);
+            }
+        };
+        take(settings.fmTargetGiven, fmAmount, kTotalLevelStep);
+        take(settings.ssgTargetGiven, ssgAmount, kSsgStep);
+        take(settings.rhythmTargetGiven, rhythmAmount, kTotalLevelStep);
+        const PresentParts present = PartsOf(own);
+        const std::int64_t gain = down.value_or(0);
+        settings.fmDown = present.fm ? StepsOf(gain, kTotalLevelStep) : 0;
+        settings.ssgDown = present.ssg ? StepsOf(gain, kSsgStep) : 0;
+        settings.rhythmDown = present.rhythm ? StepsOf(gain, kTotalLevelStep) : 0;
+        settings.psgDown = StepsOf(gain, kSsgStep);
+        return;
+    }
     if (settings.fmTargetGiven) {
-        settings.fmDown = 127 - settings.fmTarget - fmPeak;
+        settings.fmDown = static_cast<std::int32_t>(fmAmount);
     }
     if (settings.ssgTargetGiven) {
-        settings.ssgDown = peaks.ssgPeak - settings.ssgTarget;
+        settings.ssgDown = static_cast<std::int32_t>(ssgAmount);
     }
     if (settings.rhythmTargetGiven) {
-        settings.rhythmDown = peaks.rhythmPeak - settings.rhythmTarget;
+        settings.rhythmDown = static_cast<std::int32_t>(rhythmAmount);
     }
+}
+
+std::u16string FormatGainLine(const VolumeSettings& settings, const PeakLevels& own,
+                              bool declaresPsg) {
+    if (!settings.gainGiven && !settings.keepBalance) {
+        return {};
+    }
+    const PresentParts present = PartsOf(own);
+    std::u16string line = u"gain:";
+    std::u16string part;
+    const auto add = [&](bool shown, const char* name, std::int32_t down, std::int64_t step) {
+        if (shown) {
+            const double db = -static_cast<double>(down) * static_cast<double>(step) / 1e6;
+            line += FormatLine(part, " %s=%+.2fdB", name, db);
+        }
+    };
+    add(present.fm, "FM", settings.fmDown, kTotalLevelStep);
+    add(present.ssg, "SSG", settings.ssgDown, kSsgStep);
+    add(present.rhythm, "RHYTHM", settings.rhythmDown, kTotalLevelStep);
+    add(declaresPsg, "PSG", settings.psgDown, kSsgStep);
+    return line.size() > 5 ? line : std::u16string();
 }
 
 std::u16string OutputPathFor(std::u16string_view inputPath) {
@@ -81,12 +164,22 @@ bool TakeMeasuredPeaks(VolumeSettings& settings, const PeakLevels& peaks, LogSin
     if (settings.peakOnly) {
         return false;
     }
-    ApplyFinalAmounts(settings, settings.normalizePeaks.value_or(peaks));
+    ApplyFinalAmounts(settings, settings.normalizePeaks.value_or(peaks), peaks);
     return true;
 }
 
 RewriteAmounts AmountsOf(const VolumeSettings& settings) {
-    return {settings.fmDown, settings.ssgDown, settings.rhythmDown, settings.showDetail};
+    return {settings.fmDown,     settings.ssgDown, settings.rhythmDown,
+            settings.showDetail, settings.psgDown, settings.gainGiven || settings.keepBalance};
+}
+
+bool DeclaresPsg(const S98Layout& layout) {
+    for (int device = 0; device < kDeviceIndexCount; ++device) {
+        if (layout.devices.declared[device] && IsPsgDevice(layout.devices.type[device])) {
+            return true;
+        }
+    }
+    return false;
 }
 
 namespace {
@@ -155,7 +248,8 @@ class Job {
     // the options themselves, and one walk can check and rewrite.
     bool AmountsKnownUpFront() const {
         return !settings_.peakOnly && !settings_.showDetail && !settings_.fmTargetGiven &&
-               !settings_.ssgTargetGiven && !settings_.rhythmTargetGiven;
+               !settings_.ssgTargetGiven && !settings_.rhythmTargetGiven &&
+               !settings_.gainGiven;  // the gain row names the parts the file has
     }
 
     // The output is made as the rewrite walks, so the batch is asked before
@@ -170,7 +264,7 @@ class Job {
     OutputFile* output() { return output_ ? &*output_ : nullptr; }
 
     FusedOutcome FusedPass() {
-        ApplyFinalAmounts(settings_, PeakLevels{});
+        ApplyFinalAmounts(settings_, PeakLevels{}, PeakLevels{});
         StartOutput();
         const FusedOutcome outcome = FusedRewriteToOutput(image_, layout_, AmountsOf(settings_),
                                                           log_, output(), result_.message);
@@ -202,6 +296,11 @@ class Job {
     // a dry run only noted).
     void Commit() {
         log_.Append(FormatSummaryLine(outputPath_, settings_));
+        if (const std::u16string gain = FormatGainLine(
+                settings_, result_.peaks.value_or(PeakLevels{}), DeclaresPsg(layout_));
+            !gain.empty()) {
+            log_.Append(gain);
+        }
         if (!refusal_.empty()) {
             result_.message = refusal_;
             return;

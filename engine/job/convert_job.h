@@ -31,6 +31,14 @@ struct VolumeSettings {
     bool showDetail = false;
     bool peakOnly = false;
     bool useSecondPeak = false;
+    // -g: one gain for every part, in millionths of a dB (negative is quieter).
+    bool gainGiven = false;
+    std::int64_t gainMicroDb = 0;
+    // -k: the normalize targets worked out as one gain for every part.
+    bool keepBalance = false;
+    // The final amount for stand-alone PSG devices (types 1 and 15), moved
+    // only with -g or -k, by the SSG's steps.
+    std::int32_t psgDown = 0;
     // Album mode: the normalize amounts come from these peaks (the album's)
     // instead of the file's own. The PEAK line still shows the file's own.
     std::optional<PeakLevels> normalizePeaks = std::nullopt;
@@ -40,9 +48,22 @@ struct VolumeSettings {
 std::u16string ValidateSettings(const VolumeSettings& settings);
 
 // Turns the options and the measured peaks into the final down amounts:
-// unticked amounts are 0, a normalize target replaces the amount of its
-// source. Nothing is clamped here.
-void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks);
+// unticked amounts are 0, a gain (-g) sets every part's amount in its steps
+// (FM and rhythm 0.75 dB, SSG and PSG 3 dB, halves away from zero), a
+// normalize target replaces the amount of its source; with -k the targets'
+// amounts become one gain in dB, the one that lowers most, for every part the
+// file has (`own`: the file's own peaks; `peaks` may be an album's). Nothing
+// is clamped here.
+void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks, const PeakLevels& own);
+
+// With -g or -k, the row after the summary: "gain:" and what each part the
+// file has was moved by (" FM=-6.00dB", steps times step size), PSG when the
+// file declares one. Empty otherwise, or when the file has no part.
+std::u16string FormatGainLine(const VolumeSettings& settings, const PeakLevels& own,
+                              bool declaresPsg);
+
+// Whether the header declares a stand-alone PSG device.
+bool DeclaresPsg(const S98Layout& layout);
 
 // The step after the analysis walk, the same in every job: the PEAK row when
 // -v or -p asks for it; then, unless only the peaks were asked for, the final

@@ -67,4 +67,54 @@ std::int32_t ParseNumberField(std::u16string_view text) {
     return ParseNumber(text).value_or(0);
 }
 
+std::optional<std::int64_t> ParseDecibels(std::u16string_view text) {
+    constexpr std::int64_t kScale = 1000000;  // millionths of a dB
+    constexpr std::int64_t kLargest = 100000 * kScale;
+    std::size_t at = 0;
+    bool negative = false;
+    if (at < text.size() && (text[at] == u'-' || text[at] == u'+')) {
+        negative = text[at++] == u'-';
+    }
+    const auto isDigit = [&](std::size_t i) {
+        return i < text.size() && text[i] >= u'0' && text[i] <= u'9';
+    };
+    if (!isDigit(at)) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    for (; isDigit(at); ++at) {
+        value = value * 10 + (text[at] - u'0');
+        if (value > kLargest / kScale) {
+            return std::nullopt;
+        }
+    }
+    value *= kScale;
+    if (at < text.size() && text[at] == u'.') {
+        ++at;
+        if (!isDigit(at)) {
+            return std::nullopt;
+        }
+        std::int64_t place = kScale / 10;
+        bool roundUp = false;
+        for (std::size_t digits = 0; isDigit(at); ++at, ++digits) {
+            if (digits < 6) {
+                value += (text[at] - u'0') * place;
+                place /= 10;
+            } else if (digits == 6) {
+                roundUp = text[at] >= u'5';
+            }
+        }
+        value += roundUp ? 1 : 0;
+    }
+    if (at != text.size() || value > kLargest) {
+        return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+std::int64_t ParseDecibelsField(std::u16string_view text) {
+    const std::size_t first = text.find_first_not_of(u' ');
+    return ParseDecibels(first == std::u16string_view::npos ? u"" : text.substr(first)).value_or(0);
+}
+
 }  // namespace morla

@@ -23,4 +23,15 @@ std::int32_t ParseNumberField(std::u16string_view text);
 // a number (the command line refuses what the window's fields count as 0).
 std::optional<std::int32_t> ParseNumber(std::u16string_view text);
 
+// A gain in decibels, in millionths of a dB: decimal digits with an optional
+// sign and an optional fraction after a point ("-6", "+3", "-4.5"); digits
+// on both sides of the point. Nothing when the text is not such a number
+// (".5", "1e3", an empty text) or is beyond +-100000 dB. Fraction digits
+// past the sixth are rounded half away from zero.
+std::optional<std::int64_t> ParseDecibels(std::u16string_view text);
+
+// The window's gain field: leading U+0020 spaces skipped, then ParseDecibels;
+// 0 for anything else, as the number fields count junk.
+std::int64_t ParseDecibelsField(std::u16string_view text);
+
 }  // namespace morla

@@ -31,6 +31,15 @@ void TickOption(VolumeSettings& settings, Option option, std::u16string_view fie
         {Option::SsgTarget, &VolumeSettings::ssgTargetGiven, &VolumeSettings::ssgTarget},
         {Option::RhythmTarget, &VolumeSettings::rhythmTargetGiven, &VolumeSettings::rhythmTarget},
     };
+    if (option == Option::Gain) {
+        settings.gainGiven = true;
+        settings.gainMicroDb = ParseDecibelsField(fieldText);
+        return;
+    }
+    if (option == Option::KeepBalance) {
+        settings.keepBalance = true;
+        return;
+    }
     for (const Target& target : kTargets) {
         if (target.option == option) {
             settings.*target.flag = true;
@@ -39,6 +48,22 @@ void TickOption(VolumeSettings& settings, Option option, std::u16string_view fie
             }
         }
     }
+}
+
+std::u16string SettingsConflict(const VolumeSettings& settings) {
+    const bool downGiven =
+        settings.fmDownGiven || settings.ssgDownGiven || settings.rhythmDownGiven;
+    if (settings.gainGiven && downGiven) {
+        return u"-g sets the FM, SSG and RHYTHM amounts: it goes with none of -f, -s and -r";
+    }
+    if (settings.keepBalance && (settings.gainGiven || downGiven)) {
+        return u"-k works out one gain from the targets: it goes with none of -g, -f, -s and -r";
+    }
+    if (settings.keepBalance &&
+        !(settings.fmTargetGiven || settings.ssgTargetGiven || settings.rhythmTargetGiven)) {
+        return u"-k needs a normalize target: -F, -S or -R";
+    }
+    return {};
 }
 
 }  // namespace morla

@@ -19,6 +19,8 @@ enum class Option {
     FmTarget,      // -Fn
     SsgTarget,     // -Sn
     RhythmTarget,  // -Rn
+    Gain,          // -g DB
+    KeepBalance,   // -k
 };
 
 struct OptionDescription {
@@ -26,10 +28,12 @@ struct OptionDescription {
     char letter;  // the letter after '-'
     bool takesValue;
     std::u16string_view caption;
+    bool decibels = false;  // its value is a gain in dB (ParseDecibels), not a number
 };
 
-// In the order in which a job takes its settings from the window.
-inline constexpr std::array<OptionDescription, 9> kOptions = {{
+// In the order in which a job takes its settings from the window: the nine of
+// the original window, then the gain in dB and the balance-keeping normalize.
+inline constexpr std::array<OptionDescription, 11> kOptions = {{
     {Option::Detail, 'v', false, u"-v : show detail convert log"},
     {Option::PeakOnly, 'p', false, u"-p : show peak level only"},
     {Option::SecondPeak, '2', false, u"-2 : use 2nd peak level (TL!=0) for FM normalize"},
@@ -39,7 +43,14 @@ inline constexpr std::array<OptionDescription, 9> kOptions = {{
     {Option::FmTarget, 'F', true, u"-Fn : normalize OPNA/OPN/OPN2 FM volume value (n=value)"},
     {Option::SsgTarget, 'S', true, u"-Sn : normalize OPNA/OPN SSG volume value (n=value)"},
     {Option::RhythmTarget, 'R', true, u"-Rn : normalize OPNA RHYTHM volume value (n=value)"},
+    {Option::Gain, 'g', true, u"-g : gain of FM, SSG, RHYTHM and PSG in dB (n=value)", true},
+    {Option::KeepBalance, 'k', false, u"-k : normalize keeping the balance of FM, SSG and RHYTHM"},
 }};
+
+// Why these settings cannot run together, as the command line reports it
+// and the window's refusal box shows it; empty when they can: -g with -f, -s
+// or -r; -k with -g, -f, -s or -r, or without a normalize target.
+std::u16string SettingsConflict(const VolumeSettings& settings);
 
 // The refusal when no option is chosen ("please select at least one option").
 inline constexpr std::u16string_view kNoOptionText = u"オプションは最低一つ以上選択してください";
@@ -48,7 +59,8 @@ inline constexpr std::u16string_view kNoOptionText = u"オプションは最低�
 const OptionDescription* FindOption(char letter);
 
 // Sets what ticking the option's box does, with the number field's text for
-// options that take a value (read by the number-field rule).
+// options that take a value (read by the number-field rule, or for the gain
+// by the decibel field's).
 void TickOption(VolumeSettings& settings, Option option, std::u16string_view fieldText);
 
 }  // namespace morla

@@ -70,7 +70,7 @@ class FastRewrite {
                 return;  // the chunk keeps the byte as read for now
             }
         }
-        // the walk hands on writes to rewritten devices only
+        // the walk hands on writes to rewritten devices only (RewritesDevice)
         step_.RewriteDeviceWrite(S98Command{offset, device, port, reg, data, type});
     }
 
@@ -101,9 +101,10 @@ class FastRewrite {
 // its part of the file that is then written out. False when the walk stopped
 // at a fault or `gaveUp` said so.
 template <WalkMode Mode, class Rewrite, class GaveUp>
-bool WalkIntoOutput(const S98Image& image, const S98Layout& layout, Rewrite& rewrite,
-                    OutputFile* output, WalkCursor& cursor, GaveUp gaveUp) {
-    const WriteFilter filter = FilterFor(layout, IsRewrittenDevice);
+bool WalkIntoOutput(const S98Image& image, const S98Layout& layout, const RewriteAmounts& amounts,
+                    Rewrite& rewrite, OutputFile* output, WalkCursor& cursor, GaveUp gaveUp) {
+    const WriteFilter filter =
+        FilterFor(layout, [&](std::int32_t type) { return RewritesDevice(amounts, type); });
     std::vector<std::uint8_t> chunk(std::min(kChunkSize, image.size()));
     for (std::size_t start = 0; start < image.size();) {
         const std::size_t end = std::min(start + kChunkSize, image.size());
@@ -152,7 +153,7 @@ void RewriteToOutput(const S98Image& image, const S98Layout& layout, AlgorithmTa
                      const RewriteAmounts& amounts, LogSink& log, OutputFile* output) {
     FastRewrite<false> rewrite(image, layout, algorithms, amounts, log);
     WalkCursor cursor = StartOfStream(layout);
-    WalkIntoOutput<WalkMode::Trusting>(image, layout, rewrite, output, cursor,
+    WalkIntoOutput<WalkMode::Trusting>(image, layout, amounts, rewrite, output, cursor,
                                        [] { return false; });
 }
 
@@ -174,8 +175,9 @@ FusedOutcome FusedRewriteToOutput(const S98Image& image, const S98Layout& layout
             rewrite(offset, command, reg, data);
         }
     } noting{rewrite, held};
-    const bool completed = WalkIntoOutput<WalkMode::Checking>(
-        image, layout, noting, output, cursor, [&] { return held.full() || rewrite.full(); });
+    const bool completed =
+        WalkIntoOutput<WalkMode::Checking>(image, layout, amounts, noting, output, cursor,
+                                           [&] { return held.full() || rewrite.full(); });
     if (!cursor.error.empty()) {
         error = cursor.error;
         return FusedOutcome::Fault;

@@ -21,10 +21,12 @@ void RewriteCommand::ReportTotalLevel(const S98Command& command, int channel, in
 }
 
 void RewriteCommand::RewriteSsgVolume(const S98Command& command) {
+    const bool psg = IsPsgDevice(command.deviceType);
     bool peakOver = false;
-    const int newValue = ClampLevel(command, command.data - std::int64_t{amounts_.ssgDown}, 15,
-                                    "%08x: PEAK OVER!       SSG=%2d -> %2d", peakOver);
-    if (ssgDetail_) {
+    const int newValue =
+        ClampLevel(command, command.data - std::int64_t{psg ? amounts_.psgDown : amounts_.ssgDown},
+                   15, "%08x: PEAK OVER!       SSG=%2d -> %2d", peakOver);
+    if (psg ? psgDetail_ : ssgDetail_) {
         FormatLine(line_, "%08x SSG#%d VOL=%2d -> %2d", static_cast<unsigned>(command.offset),
                    SsgChannel(command.reg), command.data, newValue);
         ReportDetail(peakOver);

@@ -19,7 +19,14 @@ struct RewriteAmounts {
     std::int32_t ssgDown = 0;     // taken from SSG volume
     std::int32_t rhythmDown = 0;  // taken from rhythm total level
     bool showDetail = false;
+    std::int32_t psgDown = 0;  // taken from stand-alone PSG volumes
+    bool psg = false;          // whether stand-alone PSG devices are rewritten at all
 };
+
+// Whether the rewrite with `amounts` changes writes of devices of `type`.
+inline bool RewritesDevice(const RewriteAmounts& amounts, std::int32_t type) {
+    return IsRewrittenDevice(type) || (amounts.psg && IsPsgDevice(type));
+}
 
 // The rewrite step for one register write, after a checking walk has passed
 // the stream. Owns the job's work string, so report lines reuse one buffer.
@@ -33,13 +40,14 @@ class RewriteCommand {
           fmDetail_(amounts.showDetail && amounts.fmDown != 0),
           ssgDetail_(amounts.showDetail && amounts.ssgDown != 0),
           rhythmDetail_(amounts.showDetail && amounts.rhythmDown != 0),
+          psgDetail_(amounts.showDetail && amounts.psgDown != 0),
           log_(log) {}
 
     // Inline (below), so that it inlines into the loop of every walk that
     // uses it.
     inline void operator()(const S98Command& command);
-    // operator() for a write to a device it rewrites (IsRewrittenDevice),
-    // for walks that hand on no other.
+    // operator() for a write to a device it rewrites (RewritesDevice), for
+    // walks that hand on no other.
     inline void RewriteDeviceWrite(const S98Command& command);
 
     // Where new data bytes go from now on: instead of the image, the buffer
@@ -86,17 +94,27 @@ class RewriteCommand {
     const bool fmDetail_;  // whether carrier TL writes get detail lines
     const bool ssgDetail_;
     const bool rhythmDetail_;
+    const bool psgDetail_;
     LogSink& log_;
     std::u16string line_;
 };
 
 inline void RewriteCommand::operator()(const S98Command& command) {
-    if (IsRewrittenDevice(command.deviceType)) {
+    if (RewritesDevice(amounts_, command.deviceType)) {
         RewriteDeviceWrite(command);
     }
 }
 
 inline void RewriteCommand::RewriteDeviceWrite(const S98Command& command) {
+    if (IsPsgDevice(command.deviceType)) [[unlikely]] {
+        // a PSG has only the SSG's volumes; the same rules, its own amount
+        if (kRegisterClasses[command.reg] == RegisterClass::SsgVolume && command.port == 0 &&
+            command.data != 0 && (command.data & 0x10) == 0) {
+            LowerLevel(command, amounts_.psgDown, 15, psgDetail_,
+                       &RewriteCommand::RewriteSsgVolume);
+        }
+        return;
+    }
     switch (kRegisterClasses[command.reg]) {
         case RegisterClass::FeedbackAlgorithm:
             algorithms_.Set(AlgorithmChannel(command.port, command.reg), command.deviceIndex,
