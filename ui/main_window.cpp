@@ -24,8 +24,8 @@ constexpr wchar_t kRefusalCaption[] = L"エラー";
 
 // Sizes at 96 DPI.
 constexpr int kClientWidth = 469;
-constexpr int kClientHeight = 362;
-constexpr int kPanelHeight = 177;
+constexpr int kClientHeight = 394;
+constexpr int kPanelHeight = 209;
 constexpr int kFontHeight = 11;  // Tahoma 8 pt
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
@@ -37,7 +37,8 @@ std::wstring Wide(std::u16string_view text) {
 enum class Kind { CheckBox, Edit, Button };
 
 // The controls inside the panel, in tab order: the nine options' boxes and
-// fields, the album box below them, and the two buttons at the right.
+// fields where the original window had them, the gain and the balance-keeping
+// normalize below them, then the album box, and the two buttons at the right.
 struct ControlLayout {
     HWND TMORLA_MAIN::*member;
     Kind kind;
@@ -45,7 +46,7 @@ struct ControlLayout {
     char option;  // the option letter: the check box's caption, the field's box; 0: none
     const wchar_t* caption = nullptr;  // a caption of the window's own, else the option's
 };
-constexpr std::array<ControlLayout, 18> kPanelControls = {{
+constexpr std::array<ControlLayout, 21> kPanelControls = {{
     {&TMORLA_MAIN::C_fn, Kind::CheckBox, 8, 8, 289, 17, 'f'},
     {&TMORLA_MAIN::C_rn, Kind::CheckBox, 8, 40, 281, 17, 'r'},
     {&TMORLA_MAIN::E_fn, Kind::Edit, 328, 8, 33, 16, 'f'},
@@ -61,7 +62,10 @@ constexpr std::array<ControlLayout, 18> kPanelControls = {{
     {&TMORLA_MAIN::E_sn, Kind::Edit, 328, 24, 33, 16, 's'},
     {&TMORLA_MAIN::C_Sn2, Kind::CheckBox, 8, 72, 289, 17, 'S'},
     {&TMORLA_MAIN::E_Sn2, Kind::Edit, 328, 72, 33, 16, 'S'},
-    {&TMORLA_MAIN::C_a, Kind::CheckBox, 8, 152, 453, 17, 'a',
+    {&TMORLA_MAIN::C_g, Kind::CheckBox, 8, 152, 313, 17, 'g'},
+    {&TMORLA_MAIN::E_g, Kind::Edit, 328, 152, 33, 16, 'g'},
+    {&TMORLA_MAIN::C_k, Kind::CheckBox, 8, 168, 453, 17, 'k'},
+    {&TMORLA_MAIN::C_a, Kind::CheckBox, 8, 184, 453, 17, 'a',
      L"-a : normalize as albums (each folder, and the dropped files together)"},
     {&TMORLA_MAIN::B_Files, Kind::Button, 376, 8, 85, 23, 0, L"Files..."},
     {&TMORLA_MAIN::B_Folder, Kind::Button, 376, 37, 85, 23, 0, L"Folder..."},
@@ -437,11 +441,13 @@ bool TMORLA_MAIN::AnyOptionTicked() const {
     return false;
 }
 
-bool TMORLA_MAIN::RefusedForNoOption() {
-    if (AnyOptionTicked()) {
+bool TMORLA_MAIN::RefusedToRun() {
+    const std::u16string refusal = AnyOptionTicked() ? morla::SettingsConflict(GatherSettings())
+                                                     : std::u16string(morla::kNoOptionText);
+    if (refusal.empty()) {
         return false;
     }
-    MessageBoxW(window_, Wide(morla::kNoOptionText).c_str(), kRefusalCaption, MB_ICONERROR);
+    MessageBoxW(window_, Wide(refusal).c_str(), kRefusalCaption, MB_ICONERROR);
     return true;
 }
 
@@ -461,7 +467,7 @@ void TMORLA_MAIN::HandleDropFiles(HDROP drop) {
 void TMORLA_MAIN::ChooseAndConvert(DialogChoice choice) {
     // Refused before the dialog opens: choosing files that will not be used
     // would be wasted work.
-    if (RefusedForNoOption()) {
+    if (RefusedToRun()) {
         return;
     }
     std::vector<std::u16string> paths = ChooseWithDialog(window_, choice);
@@ -471,7 +477,7 @@ void TMORLA_MAIN::ChooseAndConvert(DialogChoice choice) {
 }
 
 void TMORLA_MAIN::ConvertPaths(std::vector<std::u16string> paths) {
-    if (RefusedForNoOption()) {
+    if (RefusedToRun()) {
         return;
     }
     // All paths of one drop or one choice are one batch: no job writes over

@@ -1,7 +1,8 @@
-// The main window: nine option check boxes with their number fields, the
-// album box and the buttons that open the system's file dialogs in a panel at
-// the top, and the report list below, onto which files and folders are
-// dropped.
+// The main window: the option check boxes with their number fields (the nine
+// of the original window, then the gain in dB and the balance-keeping
+// normalize), the album box and the buttons that open the system's file
+// dialogs in a panel at the top, and the report list below, onto which files
+// and folders are dropped.
 #pragma once
 
 #ifndef NOMINMAX
@@ -78,16 +79,18 @@ class TMORLA_MAIN {
     // Hands the dropped paths, in the shell's order, to ConvertPaths.
     // Releases the drop handle.
     void HandleDropFiles(HDROP drop);
-    // What "Files..." and "Folder..." do: refuse as
-    // ConvertPaths does when no option is ticked, before any dialog opens;
-    // else open the system's dialog and hand what was chosen to ConvertPaths,
-    // as a drop of it. Nothing happens when the dialog is cancelled.
+    // What "Files..." and "Folder..." do: refuse as ConvertPaths does, before
+    // any dialog opens; else open the system's dialog and hand what was
+    // chosen to ConvertPaths, as a drop of it. Nothing happens when the
+    // dialog is cancelled.
     void ChooseAndConvert(DialogChoice choice);
-    // Refuses with a message box when none of the nine option boxes is ticked
-    // (the album box alone runs nothing); else converts `paths` as one batch,
-    // album by album when the album box is ticked, letting the window process
-    // its waiting messages before each entry. While the batch runs the title
-    // shows its progress and the two buttons are greyed.
+    // Refuses with a message box when no option box is ticked (the album box
+    // alone runs nothing), or when the ticked boxes cannot run together (the
+    // engine's SettingsConflict text); nothing is converted then. Else
+    // converts `paths` as one batch, album by album when the album box is
+    // ticked, letting the window process its waiting messages before each
+    // entry. While the batch runs the title shows its progress and the two
+    // buttons are greyed.
     void ConvertPaths(std::vector<std::u16string> paths);
     // The name row, the job's rows and the outcome row of entry `index` of
     // the batch (in album mode the album's rows first when it opens one). The
@@ -119,6 +122,9 @@ class TMORLA_MAIN {
     HWND E_sn = nullptr;
     HWND C_Sn2 = nullptr;
     HWND E_Sn2 = nullptr;
+    HWND C_g = nullptr;       // a gain in dB for every part
+    HWND E_g = nullptr;       // in dB, negative for quieter: "-6", "-4.5"
+    HWND C_k = nullptr;       // the normalize targets as one gain, keeping the balance
     HWND C_a = nullptr;       // album mode, for the whole batch
     HWND B_Files = nullptr;   // "Files...": the system's dialog for files
     HWND B_Folder = nullptr;  // "Folder...": the system's dialog for a folder
@@ -129,7 +135,8 @@ class TMORLA_MAIN {
     void ApplyDpi(UINT dpi);  // font and positions at the given DPI
     void LayOut();            // panel across the top, the list below
     bool AnyOptionTicked() const;
-    bool RefusedForNoOption();  // shows the refusal when no option is ticked
+    // Shows the refusal when no option is ticked or the ticked ones conflict.
+    bool RefusedToRun();
 
     HWND window_ = nullptr;
     HFONT font_ = nullptr;

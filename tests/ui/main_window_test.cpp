@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "drop_files.h"
+#include "job/options.h"
 #include "test_support.h"
 
 namespace morla::test {
@@ -55,8 +56,11 @@ const PanelControl kPanelControls[] = {
     {CONTROL(E_sn), {328, 24, 33, 16}, L"0"},
     {CONTROL(C_Sn2), {8, 72, 289, 17}, L"-Sn : normalize OPNA/OPN SSG volume value (n=value)"},
     {CONTROL(E_Sn2), {328, 72, 33, 16}, L"0"},
+    {CONTROL(C_g), {8, 152, 313, 17}, L"-g : gain of FM, SSG, RHYTHM and PSG in dB (n=value)"},
+    {CONTROL(E_g), {328, 152, 33, 16}, L"0"},
+    {CONTROL(C_k), {8, 168, 453, 17}, L"-k : normalize keeping the balance of FM, SSG and RHYTHM"},
     {CONTROL(C_a),
-     {8, 152, 453, 17},
+     {8, 184, 453, 17},
      L"-a : normalize as albums (each folder, and the dropped files together)"},
     {CONTROL(B_Files), {376, 8, 85, 23}, L"Files..."},
     {CONTROL(B_Folder), {376, 37, 85, 23}, L"Folder..."},
@@ -89,13 +93,17 @@ const FlagOption kFlagOptions[] = {
     {&TMORLA_MAIN::C_v, &Options::Detail},
     {&TMORLA_MAIN::C_p, &Options::PeakOnly},
     {&TMORLA_MAIN::C_2, &Options::SecondPeak},
+    {&TMORLA_MAIN::C_k, &Options::KeepBalance},
 };
 
 std::string Describe(const VolumeSettings& s) {
-    return Printf("down %d/%d/%d given %d%d%d, target %d/%d/%d given %d%d%d, v%d p%d 2nd%d",
-                  s.fmDown, s.ssgDown, s.rhythmDown, s.fmDownGiven, s.ssgDownGiven,
-                  s.rhythmDownGiven, s.fmTarget, s.ssgTarget, s.rhythmTarget, s.fmTargetGiven,
-                  s.ssgTargetGiven, s.rhythmTargetGiven, s.showDetail, s.peakOnly, s.useSecondPeak);
+    return Printf(
+        "down %d/%d/%d given %d%d%d, target %d/%d/%d given %d%d%d, v%d p%d 2nd%d, gain %lld "
+        "given %d, k%d",
+        s.fmDown, s.ssgDown, s.rhythmDown, s.fmDownGiven, s.ssgDownGiven, s.rhythmDownGiven,
+        s.fmTarget, s.ssgTarget, s.rhythmTarget, s.fmTargetGiven, s.ssgTargetGiven,
+        s.rhythmTargetGiven, s.showDetail, s.peakOnly, s.useSecondPeak,
+        static_cast<long long>(s.gainMicroDb), s.gainGiven, s.keepBalance);
 }
 
 std::wstring WindowText(HWND window) {
@@ -149,11 +157,12 @@ std::vector<HWND> Children(HWND parent) {
 struct DialogSeen {
     bool shown = false, fileDialog = false, multiSelect = false;
     HWND owner = nullptr;
+    HICON icon = nullptr;                 // a message box's
     std::wstring caption, text;           // text: a message box's
     std::vector<std::wstring> fileTypes;  // the chosen one marked with '*'
 };
 using MessageBoxSeen = DialogSeen;
-constexpr int kFileNameBox = 0x480, kFileTypeBox = 0x470;
+constexpr int kFileNameBox = 0x480, kFileTypeBox = 0x470, kMessageBoxIcon = 0x440;
 
 DialogSeen Note(HWND dialog) {
     DialogSeen seen;
@@ -162,6 +171,8 @@ DialogSeen Note(HWND dialog) {
     seen.owner = GetWindow(dialog, GW_OWNER);
     seen.caption = WindowText(dialog);
     seen.text = WindowText(GetDlgItem(dialog, 0xFFFF));
+    seen.icon =
+        reinterpret_cast<HICON>(SendDlgItemMessageW(dialog, kMessageBoxIcon, STM_GETICON, 0, 0));
     HWND types = GetDlgItem(dialog, kFileTypeBox);
     for (LRESULT i = 0; seen.fileDialog && i < SendMessageW(types, CB_GETCOUNT, 0, 0); ++i) {
         wchar_t type[64] = {};
@@ -353,9 +364,9 @@ TEST_F(MainWindowTest, LaysOutPanelOverListAtDesignSizeInTabOrder) {
     RECT client;
     GetClientRect(Handle(), &client);
     EXPECT_EQ(client.right, 469);
-    EXPECT_EQ(client.bottom, 362);
-    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 177}));
-    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 177, 469, 185}));
+    EXPECT_EQ(client.bottom, 394);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 209}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 209, 469, 185}));
 
     RECT frame;
     GetWindowRect(Handle(), &frame);
@@ -379,9 +390,9 @@ TEST_F(MainWindowTest, ResizingGivesAddedWidthToBothAndAddedHeightToList) {
     RECT client;
     GetClientRect(Handle(), &client);
     ASSERT_EQ(client.right, 569);
-    ASSERT_EQ(client.bottom, 422);
-    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 177}));
-    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 177, 569, 245}));
+    ASSERT_EQ(client.bottom, 454);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 209}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 209, 569, 245}));
     for (const PanelControl& control : kPanelControls) {
         EXPECT_EQ(PlaceIn(window.*control.handle, window.Panel), control.place) << control.name;
     }
@@ -491,12 +502,14 @@ TEST_F(MainWindowTest, TickedFieldsAreReadByTheNumberRule) {
         Tick(window.*kValueOptions[i].box);
         Type(window.*kValueOptions[i].field, texts[i]);
     }
+    Tick(window.C_g);
+    Type(window.E_g, L"-4.5");  // decibels, not the number rule
     for (const FlagOption& flag : kFlagOptions) {
         Tick(window.*flag.box);
     }
     Options expected;
-    expected.Fm(16).Ssg(-5).Rhythm(0).FmTarget(0).SsgTarget(31).RhythmTarget(42);
-    expected.Detail().PeakOnly().SecondPeak();
+    expected.Fm(16).Ssg(-5).Rhythm(0).FmTarget(0).SsgTarget(31).RhythmTarget(42).Gain(-4500000);
+    expected.Detail().PeakOnly().SecondPeak().KeepBalance();
     EXPECT_EQ(Describe(window.GatherSettings()), Describe(expected));
 }
 
@@ -585,6 +598,7 @@ TEST_F(MainWindowTest, DropWithNothingTickedIsRefusedWithAMessageBox) {
     ASSERT_TRUE(box.shown);
     EXPECT_EQ(box.owner, Handle());
     EXPECT_EQ(box.caption, L"エラー");
+    EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_ERROR));
     EXPECT_EQ(box.text, L"オプションは最低一つ以上選択してください");
     EXPECT_EQ(CurrentRows(), Rows{kInstruction});
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"one.s98"});
@@ -793,6 +807,89 @@ TEST_F(MainWindowTest, AlbumBoxAloneIsRefusedByDropsAndButtonsBeforeAnyDialog) {
         EXPECT_EQ(seen[0].text, L"オプションは最低一つ以上選択してください");
     }
     EXPECT_EQ(CurrentRows(), Rows{kInstruction});
+}
+
+// ---- The gain and the balance-keeping normalize ----
+
+// A song with every part of an OPNA: a carrier TL write of channel 1
+// (algorithm 7), an SSG volume and the rhythm total level.
+Bytes SongWithEveryPart() {
+    S98Builder song;
+    song.Write(0, 0, 0xB0, 7);
+    song.Write(0, 0, 0x4C, 0x10);
+    song.Write(0, 0, 0x08, 12);
+    song.Write(0, 0, 0x11, 40);
+    song.End();
+    return song.bytes();
+}
+
+// -6 dB is 8 total-level steps of 0.75 dB and 2 SSG steps of 3 dB.
+TEST_F(MainWindowTest, GainBoxLowersEveryPartByItsDecibelsAndShowsTheGainRow) {
+    TempDir dir;
+    WriteFileBytes(dir / "song.s98", SongWithEveryPart());
+    Tick(window.C_g);
+    Type(window.E_g, L"-6");
+    const MessageBoxSeen box = Drop({(dir / "song.s98").wstring()});
+    EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
+    EXPECT_EQ(CurrentRows(), (Rows{kInstruction, L"song.s98",
+                                   L"output file:song_new.s98  volume down: FM=8 SSG=2 RHYTHM=8",
+                                   L"gain: FM=-6.00dB SSG=-6.00dB RHYTHM=-6.00dB", L"-> ok"}));
+    EXPECT_EQ(ReadFileBytes(dir / "song_new.s98").size(), SongWithEveryPart().size());
+}
+
+// The FM target 120 is 9 steps above the FM peak (TL 16): 6.75 dB louder,
+// which every part takes, the SSG to its nearest step.
+TEST_F(MainWindowTest, BalanceBoxWithATargetMovesEveryPartByTheTargetsGain) {
+    TempDir dir;
+    WriteFileBytes(dir / "song.s98", SongWithEveryPart());
+    Tick(window.C_k);
+    Tick(window.C_Fn2);
+    Type(window.E_Fn2, L"120");
+    const MessageBoxSeen box = Drop({(dir / "song.s98").wstring()});
+    EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
+    EXPECT_EQ(CurrentRows(), (Rows{kInstruction, L"song.s98",
+                                   L"output file:song_new.s98  volume down: FM=-9 SSG=-2 RHYTHM=-9",
+                                   L"gain: FM=+6.75dB SSG=+6.00dB RHYTHM=+6.75dB", L"-> ok"}));
+}
+
+// Boxes that cannot run together refuse the whole drop with the engine's
+// reason, in the box of the no-option refusal, and the buttons refuse before
+// their dialogs open. The balance box alone counts as an option: it is
+// refused for want of a target, not for want of an option.
+TEST_F(MainWindowTest, ConflictingBoxesRefuseTheWholeDropWithTheEnginesReason) {
+    TempDir dir;
+    WriteFileBytes(dir / "one.s98", SmallSong());
+    const std::wstring one = (dir / "one.s98").wstring();
+    const struct {
+        std::vector<HWND TMORLA_MAIN::*> boxes;
+        VolumeSettings settings;  // what the ticked boxes give
+    } cases[] = {
+        {{&TMORLA_MAIN::C_g, &TMORLA_MAIN::C_fn}, Options().Fm(2).Gain(0)},
+        {{&TMORLA_MAIN::C_k}, Options().KeepBalance()},
+    };
+    Type(window.E_fn, L"2");
+    for (const auto& [boxes, settings] : cases) {
+        const std::u16string reason = SettingsConflict(settings);
+        SCOPED_TRACE(ToUtf8(reason));
+        ASSERT_FALSE(reason.empty());
+        UntickAll();
+        for (HWND TMORLA_MAIN::*box : boxes) {
+            Tick(window.*box);
+        }
+        const MessageBoxSeen box = Drop({one, one});
+        ASSERT_TRUE(box.shown);
+        EXPECT_EQ(box.owner, Handle());
+        EXPECT_EQ(box.caption, L"エラー");
+        EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_ERROR));
+        EXPECT_EQ(box.text, std::wstring(reason.begin(), reason.end()));
+
+        const std::vector<DialogSeen> seen = Click(window.B_Files, one);
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_FALSE(seen[0].fileDialog);
+        EXPECT_EQ(seen[0].text, box.text);
+    }
+    EXPECT_EQ(CurrentRows(), Rows{kInstruction});
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"one.s98"});
 }
 
 }  // namespace
