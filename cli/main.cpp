@@ -85,8 +85,9 @@ class StandardOutput {
 
 StandardOutput output;
 
-// The window's nine options, in the order of the help: a run needs one.
-constexpr char kRunOptions[] = {'f', 's', 'r', 'F', 'S', 'R', 'v', 'p', '2'};
+// The options that run a job, in the order of the help: a run needs one. The
+// window's nine, then the gain and the balance-keeping normalize.
+constexpr char kRunOptions[] = {'f', 's', 'r', 'F', 'S', 'R', 'v', 'p', '2', 'g', 'k'};
 
 class StandardOutputSink : public morla::LogSink {
   public:
@@ -101,12 +102,19 @@ void PrintUsage() {
     std::string text =
         "usage: morla [OPTION]... FILE...\n"
         "Writes each S98 FILE with changed volumes to <name>_new.s98 beside it;\n"
-        "the input is never changed. At least one of the nine options -fn to -2\n"
-        "must be given.\n\n";
+        "the input is never changed. At least one of the options -fn to -k must\n"
+        "be given.\n\n";
     for (const char letter : kRunOptions) {
-        text += "  " + ToUtf8(morla::FindOption(letter)->caption) + "\n";  // the window's rows
+        if (letter != 'g' && letter != 'k') {
+            text += "  " + ToUtf8(morla::FindOption(letter)->caption) + "\n";  // the window's rows
+        }
     }
     text +=
+        "  -g DB, --gain DB : one gain in dB (-6, +3, -4.5) for FM, SSG, RHYTHM\n"
+        "                     and PSG: FM and rhythm move 0.75 dB a step, SSG\n"
+        "                     and PSG about 3 dB, so theirs is the nearest step\n"
+        "  -k, --keep-balance : with -F, -S or -R: the largest cut the targets ask\n"
+        "                     for, as one gain in dB for every part\n"
         "  -a, --album : normalize album by album: one gain for each album, from\n"
         "                its loudest file (rows ALBUM: ... and ALBUM PEAK: ...)\n"
         "  -n, --dry-run : every step but the write: the same rows and exit\n"
@@ -118,7 +126,8 @@ void PrintUsage() {
         "after $, x or 0x (-F$7F), with an optional sign. Text that is not such a\n"
         "number, or a normalize target out of its range, is an error here (the\n"
         "window's fields count such text as 0). A negative volume down value\n"
-        "raises the volume. Options may be grouped (-vp), and options and FILEs\n"
+        "raises the volume. -g goes with none of -f, -s and -r, -k with none of\n"
+        "-g, -f, -s and -r. Options may be grouped (-vp), and options and FILEs\n"
         "may come in any order; the last of a repeated option wins, and every\n"
         "argument after -- is a FILE.\n\n"
         "A FILE may be a folder: its .s98 files, then each sub-folder, in natural\n"
@@ -236,7 +245,7 @@ class CommandLine {
 // a usage error.
 struct Batch {
     morla::VolumeSettings settings;
-    bool anyOption = false;  // one of the window's nine
+    bool anyOption = false;  // one of kRunOptions
     bool album = false;
     bool dryRun = false;
     std::optional<std::u16string> outputFolder;
@@ -258,16 +267,18 @@ constexpr option kLongOptions[] = {
     {"album", no_argument, nullptr, 'a'},
     {"dry-run", no_argument, nullptr, 'n'},
     {"output-dir", required_argument, nullptr, 'o'},
+    {"gain", required_argument, nullptr, 'g'},
+    {"keep-balance", no_argument, nullptr, 'k'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersionCode},
     {nullptr, 0, nullptr, 0},
 };
 
-// The short options for getopt_long: the window's nine (a ':' after those
-// that take a value), -a, -n, -o DIR and -h. The leading '-' makes every FILE
-// come back in its place, so files and options mix in any order whatever
-// POSIXLY_CORRECT says; the ':' after it makes a missing value come back as
-// ':', told apart from an unknown letter ('?').
+// The short options for getopt_long: the options that run a job (a ':'
+// after those that take a value), -a, -n, -o DIR and -h. The leading '-'
+// makes every FILE come back in its place, so files and options mix in any
+// order whatever POSIXLY_CORRECT says; the ':' after it makes a missing value
+// come back as ':', told apart from an unknown letter ('?').
 std::string ShortOptions() {
     std::string letters = "-:";
     for (const morla::OptionDescription& option : morla::kOptions) {
@@ -369,7 +380,15 @@ Request ParseArguments(const CommandLine& line) {
         std::u16string text;
         if (option->takesValue) {
             text = value();
-            const std::string typed = "option " + OptionName(code, false) + ": '" + ToUtf8(text);
+            const std::string typed = "option " + OptionName(code, isLong) + ": '" + ToUtf8(text);
+            if (option->decibels) {
+                // The gain's own syntax, strictly: no hexadecimal, no exponent.
+                if (!morla::ParseDecibels(text)) {
+                    return UsageMistake{typed + "' is not a gain in dB"};
+                }
+                morla::TickOption(batch.settings, option->option, text);
+                continue;
+            }
             if (!morla::ParseNumber(text)) {
                 return UsageMistake{typed + "' is not a number"};
             }
@@ -449,8 +468,8 @@ int ConvertFiles(const Batch& request, std::size_t jobs) {
     return Finish(allConverted ? kExitOk : kExitJobFailed);
 }
 
-// The refusal when none of the nine options is given: the window's line, and
-// what is missing in English. -a, -n and -o only change how a run goes.
+// The refusal when no option to run is given: the window's line, and what is
+// missing in English. -a, -n and -o only change how a run goes.
 int NoOptionError(const Batch& batch) {
     std::fprintf(stderr, "%s\n", ToUtf8(morla::kNoOptionText).c_str());
     std::string needed = "at least one of";
@@ -464,11 +483,15 @@ int NoOptionError(const Batch& batch) {
     return UsageError("no option given: " + needed);
 }
 
-// The batch, once it has what it needs: an option, a FILE, the output folder
-// and a count of files at a time.
+// The batch, once it has what it needs: an option, options that go
+// together, a FILE, the output folder and a count of files at a time.
 int RunBatch(const Batch& batch) {
     if (!batch.anyOption) {
         return NoOptionError(batch);
+    }
+    if (const std::u16string conflict = morla::SettingsConflict(batch.settings);
+        !conflict.empty()) {
+        return UsageError(ToUtf8(conflict));
     }
     if (batch.files.empty()) {
         return UsageError("no FILE given");

@@ -194,12 +194,12 @@ TEST(Cli, UsageErrorsWriteNothing) {
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"x.s98"});
 }
 
-// None of the nine options: the window's line, then what is missing in
-// English; -a, -n and -o go with one of the nine and are none themselves.
+// No option to run (the window's nine, -g, -k): the window's line, then what
+// is missing in English; -a, -n and -o go with one and are none themselves.
 TEST(Cli, NoOptionToRunIsRefusedBeforeAnyFile) {
     TempDir dir;
     WriteFileBytes(dir / "x.s98", Song());
-    const std::string needed = "at least one of -f -s -r -F -S -R -v -p -2 is needed\n";
+    const std::string needed = "at least one of -f -s -r -F -S -R -v -p -2 -g -k is needed\n";
     const struct {
         std::vector<std::string> arguments;
         std::string line;
@@ -234,7 +234,8 @@ TEST(Cli, HelpListsEveryOptionAndVersionAnswers) {
               "-Sn : normalize OPNA/OPN SSG volume value (n=value)",
               "-Rn : normalize OPNA RHYTHM volume value (n=value)", "-v : show detail convert log",
               "-p : show peak level only", "-2 : use 2nd peak level (TL!=0) for FM normalize",
-              "-a, --album", "-n, --dry-run", "-o DIR, --output-dir DIR"}) {
+              "-g DB, --gain DB", "-k, --keep-balance", "-a, --album", "-n, --dry-run",
+              "-o DIR, --output-dir DIR"}) {
             EXPECT_NE(run.out.find(caption), std::string::npos) << caption;
         }
     }

@@ -68,9 +68,16 @@ TEST(Gain, KeepBalanceTakesTheTargetThatLowersMost) {
         {"-2 -F100", keep().FmTarget(100).SecondPeak(), {3, 1, 3, 1}},
         // parts the file lacks stay at 0 (no rhythm, no SSG here)
         {"-F100, FM only", keep().FmTarget(100), {7, 0, 0, 2}, PeakLevels{20, 24, -1, -1}},
+        // a target of a part not measured gives nothing: no raise by its
+        // start value (-1 - 60 steps)
+        {"-R60, no rhythm", keep().RhythmTarget(60), {0, 0, 0, 0}, PeakLevels{20, 24, 12, -1}},
+        {"-F120 -R60, no rhythm",
+         keep().FmTarget(120).RhythmTarget(60),
+         {-13, -3, 0, -3},
+         PeakLevels{20, 24, 12, -1}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(FinalAmounts(c.settings, AllParts(), c.own), c.amounts) << c.name;
+        EXPECT_EQ(FinalAmounts(c.settings, c.own, c.own), c.amounts) << c.name;
     }
     // With an album's peaks the amounts come from the album, the parts from
     // the file: one gain for every track.

@@ -78,16 +78,19 @@ void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks, const 
     const std::int64_t rhythmAmount = std::int64_t{peaks.rhythmPeak} - settings.rhythmTarget;
     if (settings.keepBalance) {
         // The targets' amounts in dB; the one that lowers most serves every
-        // part the file has, so no part ends louder than its target.
+        // part the file has, so no part ends louder than its target. A target
+        // of a part that was not measured has no amount to give (its start
+        // value would raise everything by tens of dB).
+        const PresentParts measured = PartsOf(peaks);
         std::optional<std::int64_t> down;
         const auto take = [&](bool given, std::int64_t amount, std::int64_t step) {
             if (given) {
                 down = std::max(down.value_or(amount * step), amount * step);
             }
         };
-        take(settings.fmTargetGiven, fmAmount, kTotalLevelStep);
-        take(settings.ssgTargetGiven, ssgAmount, kSsgStep);
-        take(settings.rhythmTargetGiven, rhythmAmount, kTotalLevelStep);
+        take(settings.fmTargetGiven && measured.fm, fmAmount, kTotalLevelStep);
+        take(settings.ssgTargetGiven && measured.ssg, ssgAmount, kSsgStep);
+        take(settings.rhythmTargetGiven && measured.rhythm, rhythmAmount, kTotalLevelStep);
         const PresentParts present = PartsOf(own);
         const std::int64_t gain = down.value_or(0);
         settings.fmDown = present.fm ? StepsOf(gain, kTotalLevelStep) : 0;
@@ -117,8 +120,9 @@ std::u16string FormatGainLine(const VolumeSettings& settings, const PeakLevels& 
     std::u16string part;
     const auto add = [&](bool shown, const char* name, std::int32_t down, std::int64_t step) {
         if (shown) {
-            const double db = -static_cast<double>(down) * static_cast<double>(step) / 1e6;
-            line += FormatLine(part, " %s=%+.2fdB", name, db);
+            // exact in millionths, so no step gives "-0.00"
+            const std::int64_t microDb = -std::int64_t{down} * step;
+            line += FormatLine(part, " %s=%+.2fdB", name, static_cast<double>(microDb) / 1e6);
         }
     };
     add(present.fm, "FM", settings.fmDown, kTotalLevelStep);
@@ -248,8 +252,8 @@ class Job {
     // the options themselves, and one walk can check and rewrite.
     bool AmountsKnownUpFront() const {
         return !settings_.peakOnly && !settings_.showDetail && !settings_.fmTargetGiven &&
-               !settings_.ssgTargetGiven && !settings_.rhythmTargetGiven &&
-               !settings_.gainGiven;  // the gain row names the parts the file has
+               !settings_.ssgTargetGiven && !settings_.rhythmTargetGiven && !settings_.gainGiven &&
+               !settings_.keepBalance;  // the gain row names the parts the file has
     }
 
     // The output is made as the rewrite walks, so the batch is asked before
@@ -294,25 +298,31 @@ class Job {
 
     // The summary row, then the output renamed into place (or refused, or in
     // a dry run only noted).
-    void Commit() {
-        log_.Append(FormatSummaryLine(outputPath_, settings_));
-        if (const std::u16string gain = FormatGainLine(
-                settings_, result_.peaks.value_or(PeakLevels{}), DeclaresPsg(layout_));
-            !gain.empty()) {
+    // The gain row, after the summary row of a job that succeeded.
+    void AppendGainRow() {
+        const std::u16string gain =
+            FormatGainLine(settings_, result_.peaks.value_or(PeakLevels{}), DeclaresPsg(layout_));
+        if (!gain.empty()) {
             log_.Append(gain);
         }
+    }
+
+    void Commit() {
+        log_.Append(FormatSummaryLine(outputPath_, settings_));
         if (!refusal_.empty()) {
             result_.message = refusal_;
             return;
         }
         if (rules_.DryRun()) {
             rules_.OutputPlanned(outputPath_);
+            AppendGainRow();
             return;
         }
         const WriteOutcome written = output_->Commit();
         switch (written.status) {
             case WriteStatus::Ok:
                 rules_.OutputWritten(written.written);
+                AppendGainRow();
                 return;
             case WriteStatus::OpenError:
                 result_.message = kOutputOpenError;
