@@ -31,7 +31,6 @@ struct Slot : LogSink {
     void Append(std::u16string_view line) override { job.rows.emplace_back(line); }
     FinishedJob job;
     std::exception_ptr error;  // what the job threw, for the calling thread
-    std::thread thread;
     bool finished = false;
 };
 
@@ -327,12 +326,13 @@ std::vector<bool> ConvertBatch::JobsThatRunAlone(const VolumeSettings& settings)
     return alone;
 }
 
-// Jobs start in input order. A job that may overlap starts while fewer than
-// `workers` jobs run and none of them runs alone; a job that runs alone
-// starts when no job runs, and no job starts while it runs. The calling
-// thread hands the jobs on in input order as they finish; a job starts only
-// among the next 2 x `workers` to be handed on, so a long job holds back few
-// finished ones, and few have run past a stop.
+// Jobs start in input order, on a fixed pool of `workers` threads that each
+// take the next job. A job that may overlap starts while fewer than `workers`
+// jobs run and none of them runs alone; a job that runs alone starts when no
+// job runs, and no job starts while it runs. The calling thread hands the
+// jobs on in input order as they finish; a job starts only among the next
+// 2 x `workers` to be handed on, so a long job holds back few finished ones,
+// and few have run past a stop.
 bool ConvertBatch::Schedule(std::size_t first, std::size_t end, std::size_t workers,
                             const std::vector<bool>& alone, const Job& job,
                             const FinishedJobHandler& handle) {
@@ -349,62 +349,79 @@ bool ConvertBatch::Schedule(std::size_t first, std::size_t end, std::size_t work
     }
     std::vector<Slot> slots(end - first);
     std::mutex mutex;
-    std::condition_variable ended;
+    std::condition_variable changed;
     std::size_t next = first;  // the job to hand on next
     std::size_t started = first;
     std::size_t busy = 0;  // of `workers`; a job that runs alone takes them all
+    bool stopping = false;
     const auto cost = [&](std::size_t index) { return alone[index] ? workers : 1; };
-    // On every way out, the running jobs end before their slots go; the lock
-    // below is released first.
-    struct JoinAll {
-        std::vector<Slot>& slots;
-        ~JoinAll() {
-            for (Slot& slot : slots) {
-                if (slot.thread.joinable()) {
-                    slot.thread.join();
-                }
+    const auto mayStart = [&] {
+        return started < std::min(end, next + 2 * workers) && busy + cost(started) <= workers;
+    };
+    const auto work = [&] {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return stopping || started == end || mayStart(); });
+            if (stopping || started == end) {
+                return;
+            }
+            const std::size_t index = started++;
+            busy += cost(index);
+            lock.unlock();
+            Slot& slot = slots[index - first];
+            slot.job.index = index;
+            try {
+                slot.job.result = job(index, slot);
+            } catch (...) {
+                slot.error = std::current_exception();
+            }
+            lock.lock();
+            slot.finished = true;
+            busy -= cost(index);
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> pool;
+    // On every way out the workers stop taking jobs and end, the running
+    // jobs with them, before the slots go.
+    struct EndPool {
+        std::vector<std::thread>& pool;
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& stopping;
+        ~EndPool() {
+            {
+                const std::lock_guard hold(mutex);
+                stopping = true;
+            }
+            changed.notify_all();
+            for (std::thread& thread : pool) {
+                thread.join();
             }
         }
-    } joinAll{slots};
-
-    const auto run = [&](std::size_t index) {
+    } endPool{pool, mutex, changed, stopping};
+    for (std::size_t i = 0; i < std::min(workers, end - first); ++i) {
+        pool.emplace_back(work);
+    }
+    for (std::size_t index = first; index < end; ++index) {
         Slot& slot = slots[index - first];
-        try {
-            slot.job.result = job(index, slot);
-        } catch (...) {
-            slot.error = std::current_exception();
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return slot.finished; });
         }
-        const std::lock_guard hold(mutex);
-        slot.finished = true;
-        busy -= cost(index);
-        ended.notify_all();
-    };
-    const auto startWhatMay = [&] {
-        for (; started < std::min(end, next + 2 * workers) && busy + cost(started) <= workers;
-             ++started) {
-            slots[started - first].job.index = started;
-            slots[started - first].thread = std::thread(run, started);
-            busy += cost(started);
-        }
-    };
-    std::unique_lock lock(mutex);
-    for (; next < end; ++next) {
-        Slot& slot = slots[next - first];
-        ended.wait(lock, [&] {
-            startWhatMay();
-            return slot.finished;
-        });
-        lock.unlock();
-        slot.thread.join();
         if (slot.error) {
             std::rethrow_exception(slot.error);
         }
         const bool goOn = handle(slot.job);
         slot.job.rows = {};
-        lock.lock();
         if (!goOn) {
             return false;
         }
+        {
+            const std::lock_guard hold(mutex);
+            next = index + 1;  // the window of jobs that may start moves on
+        }
+        changed.notify_all();
     }
     return true;
 }
