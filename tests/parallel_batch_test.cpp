@@ -6,6 +6,7 @@
 #include <map>
 
 #include "job/convert_batch.h"
+#include "platform/file_io.h"
 #include "test_support.h"
 
 namespace morla::test {
@@ -216,6 +217,42 @@ TEST(ParallelBatch, NoJobStartsOnceTheHandlerStops) {
             std::filesystem::exists(dir / (std::to_string(firstNeverStarted) + "_new.s98")));
     }
 }
+
+#if !defined(_WIN32)  // Windows renames are durable by themselves: no folder flush
+// Jobs that run at once share their folder's flush, and a job is handed on
+// only after the flush that covers its rename: when that flush fails, every
+// job it covered reports the write error (its rename stands, it is not known
+// to be on disk), the first among them, and no job it did not cover.
+TEST(ParallelBatch, FailedSharedFolderFlushFailsTheJobsItCoveredAndNoOther) {
+    constexpr std::size_t kWorkers = 3;
+    TempDir dir;
+    std::vector<std::u16string> paths;
+    for (int i = 0; i < 16; ++i) {
+        WriteFileBytes(dir / Printf("s%02d.s98", i), Song(i, 64 * (i % 4)));
+        paths.push_back(PathOf(dir / Printf("s%02d.s98", i)));
+    }
+    ConvertBatch batch(paths);
+    InjectFileFault(FileStep::FlushFolder);
+    std::vector<std::string> results;
+    batch.ConvertAll(Options().Fm(3), kWorkers, [&](const FinishedJob& job) {
+        results.push_back(ToUtf8(job.result.message));
+        EXPECT_EQ(ToUtf8(job.rows.back()),
+                  job.result.message.empty() ? "-> ok" : "-> " + ToUtf8(job.result.message));
+        return true;
+    });
+    ASSERT_EQ(results.size(), paths.size());
+    EXPECT_EQ(results[0], "output file write error.");
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        EXPECT_TRUE(results[i].empty() || results[i] == "output file write error.") << i;
+        // only jobs that had started before the first was handed on
+        if (i >= 2 * kWorkers) {
+            EXPECT_EQ(results[i], "") << i;
+        }
+        EXPECT_TRUE(std::filesystem::exists(dir / Printf("s%02d_new.s98", static_cast<int>(i))));
+    }
+}
+
+#endif
 
 }  // namespace
 }  // namespace morla::test

@@ -207,14 +207,85 @@ JobResult ConvertBatch::Convert(std::size_t index, const VolumeSettings& setting
     return result;
 }
 
+// The folder flushes of one ConvertAll: for each folder, the renames the
+// last flush covered and whether it failed.
+struct ConvertBatch::FolderFlushes {
+    struct Flush {
+        std::uint64_t covered = 0;  // renames up to this number
+        std::optional<FileFailure> failure;
+    };
+    std::map<std::u16string, Flush> done;
+};
+
+void ConvertBatch::Settle(FinishedJob& job, FolderFlushes& flushes) {
+    if (!job.result.pendingFlush) {
+        return;
+    }
+    const PendingFolderFlush pending = *job.result.pendingFlush;
+    job.result.pendingFlush.reset();
+    FolderFlushes::Flush& flush = flushes.done[pending.folder];
+    if (flush.covered < pending.renamed) {
+        // Covers every rename done by now, this job's and those of the jobs
+        // that finished meanwhile into the same folder.
+        flush.covered = RenamesSoFar();
+        FileFailure failure;
+        flush.failure.reset();
+        if (!FlushFolderToDisk(pending.folder, failure)) {
+            flush.failure = failure;
+        }
+    }
+    if (flush.failure) {
+        // The rename stands, but the job cannot promise it is on disk.
+        job.result.message = kOutputWriteError;
+        job.result.failure = *flush.failure;
+        if (!job.rows.empty()) {
+            job.rows.back() = u"-> " + job.result.message;
+        }
+    }
+}
+
 void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t workers,
                               const FinishedJobHandler& handle) {
     const auto convert = [&](std::size_t index, LogSink& log) {
-        return Convert(index, settings, log);
+        JobResult result = Convert(index, settings, log);
+        if (result.pendingFlush) {
+            const std::lock_guard hold(state_);
+            std::uint64_t& last = deferred_[result.pendingFlush->folder];
+            last = std::max(last, result.pendingFlush->renamed);
+        }
+        return result;
     };
+    // Folder flushes are shared only among jobs that run at once, and every
+    // job is settled before it is handed on.
+    FolderFlushes flushes;
+    const auto settled = [&](const FinishedJob& finished) {
+        if (!finished.result.pendingFlush) {
+            return handle(finished);
+        }
+        FinishedJob job = finished;
+        Settle(job, flushes);
+        return handle(job);
+    };
+    // However the run ends (a stop, an exception), the outputs of jobs never
+    // handed on are flushed too.
+    struct FlushTheRest {
+        ConvertBatch& batch;
+        FolderFlushes& flushes;
+        ~FlushTheRest() {
+            batch.defersFlush_ = false;
+            for (const auto& [folder, last] : batch.deferred_) {
+                if (flushes.done[folder].covered < last) {
+                    FileFailure ignored;
+                    FlushFolderToDisk(folder, ignored);
+                }
+            }
+            batch.deferred_.clear();
+        }
+    } flushTheRest{*this, flushes};
+    defersFlush_ = workers > 1;
     const std::vector<bool> alone = JobsThatRunAlone(settings);
     if (!options_.albums) {
-        Schedule(0, size(), workers, alone, convert, handle);
+        Schedule(0, size(), workers, alone, convert, settled);
         return;
     }
     // Album by album: each measured, then converted, before the next.
@@ -225,7 +296,7 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
         if (OpensAlbum(first)) {
             MeasureAlbum(album, settings, workers);
         }
-        if (!Schedule(first, end, workers, alone, convert, handle)) {
+        if (!Schedule(first, end, workers, alone, convert, settled)) {
             return;
         }
         first = end;

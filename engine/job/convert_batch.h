@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -141,6 +142,7 @@ class ConvertBatch : private OutputRules {
     std::u16string CheckOutput(const std::u16string& outputPath) override;
     void OutputWritten(const FileStamp& written) override;
     bool DryRun() const override { return options_.dryRun; }
+    bool DefersFolderFlush() const override { return defersFlush_; }
     void OutputPlanned(const std::u16string& outputPath) override;
 
     // For each input, whether its job must run alone (see ConvertAll).
@@ -169,7 +171,16 @@ class ConvertBatch : private OutputRules {
     static PlannedOutput PlanOf(const std::u16string& outputPath);
     bool PlannedAlready(const std::u16string& outputPath) const;
     std::vector<PlannedOutput> planned_;  // a dry run's outputs
-    std::mutex state_;                    // guards the inputs' read marks, written_ and planned_
+    // While ConvertAll runs jobs at once: folder flushes are shared.
+    bool defersFlush_ = false;
+    // The folders whose flush jobs left to the batch, with their last rename.
+    std::map<std::u16string, std::uint64_t> deferred_;
+    struct FolderFlushes;
+    // Flushes the folder of a finished job's output unless a flush since its
+    // rename has covered it, and turns the job into a write error when the
+    // flush that covers it failed.
+    static void Settle(FinishedJob& job, FolderFlushes& flushes);
+    std::mutex state_;  // guards the inputs' read marks, written_ and planned_
 };
 
 // One job on its own: a batch of one file. Returns the empty text on

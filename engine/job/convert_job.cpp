@@ -318,10 +318,11 @@ class Job {
             AppendGainRow();
             return;
         }
-        const WriteOutcome written = output_->Commit();
+        const WriteOutcome written = output_->Commit(!rules_.DefersFolderFlush());
         switch (written.status) {
             case WriteStatus::Ok:
                 rules_.OutputWritten(written.written);
+                result_.pendingFlush = written.pendingFlush;
                 AppendGainRow();
                 return;
             case WriteStatus::OpenError:

@@ -98,6 +98,9 @@ class OutputRules {
     // the output it would have written.
     virtual bool DryRun() const { return false; }
     virtual void OutputPlanned(const std::u16string& /*outputPath*/) {}
+    // Whether the job leaves its output's folder flush to the batch
+    // (JobResult::pendingFlush), which then flushes before it reports the job.
+    virtual bool DefersFolderFlush() const { return false; }
 };
 
 // How a job ended.
@@ -105,6 +108,9 @@ struct JobResult {
     std::u16string message;           // empty on success, else the job's one message
     FileFailure failure;              // the system's reason, when a file operation failed
     std::optional<PeakLevels> peaks;  // the file's own, once its analysis walk completed
+    // An output written but not yet durable: its folder's flush is the
+    // batch's to do before the job is reported (DefersFolderFlush).
+    std::optional<PendingFolderFlush> pendingFlush;
 };
 
 // Runs one job on the file at `path`, under the output rules of its batch.

@@ -103,11 +103,26 @@ enum class WriteStatus {
     WriteError,  // a failed or short write, a failed flush to disk or close
 };
 
+// A folder whose flush a committed output still waits for (see Commit).
+struct PendingFolderFlush {
+    std::u16string folder;      // as the output's path gives it; empty: the current folder
+    std::uint64_t renamed = 0;  // the rename's number in this process (RenamesSoFar)
+};
+
 struct WriteOutcome {
     WriteStatus status = WriteStatus::Ok;
     FileStamp written;    // the new file as it stands after the rename, on success
     FileFailure failure;  // set on failure
+    std::optional<PendingFolderFlush> pendingFlush;  // a committed output's folder, when left
 };
+
+// How many outputs this process has renamed into place so far. A folder
+// flush started after the n-th rename covers that rename.
+std::uint64_t RenamesSoFar();
+
+// Flushes `folder` (PendingFolderFlush::folder) to disk, so that the renames
+// in it survive a power cut. False, with the reason, when it failed.
+bool FlushFolderToDisk(const std::u16string& folder, FileFailure& failure);
 
 // A new file that replaces the file at `path` whole, or not at all, written
 // in pieces as it is made. Until Commit the bytes go to a temporary file of a
@@ -136,8 +151,12 @@ class OutputFile {
     bool ok() const;
     // The first failure so far (OpenError when the temporary file could not
     // be created, WriteError when a write failed), else the outcome of
-    // flushing and renaming. Call once.
-    WriteOutcome Commit();
+    // flushing and renaming. Call once. With `flushFolder` false, a system
+    // whose renames need a folder flush to be durable (POSIX) leaves it to
+    // the caller: the outcome names the folder (pendingFlush), and the output
+    // is not durable until FlushFolderToDisk of it has succeeded, after this
+    // rename. Many renames into one folder can then share one flush.
+    WriteOutcome Commit(bool flushFolder = true);
 
   private:
     struct State;

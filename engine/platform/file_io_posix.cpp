@@ -491,7 +491,24 @@ void OutputFile::WriteAt(std::size_t offset, const std::uint8_t* bytes, std::siz
     }
 }
 
-WriteOutcome OutputFile::Commit() {
+namespace {
+std::atomic<std::uint64_t> renames{0};
+}  // namespace
+
+std::uint64_t RenamesSoFar() {
+    return renames.load();
+}
+
+bool FlushFolderToDisk(const std::u16string& folder, FileFailure& failure) {
+    const std::string path = ToUtf8(folder);
+    if (FlushFolder(path)) {
+        return true;
+    }
+    failure = Failure(path.empty() ? std::string(".") : path, errno);
+    return false;
+}
+
+WriteOutcome OutputFile::Commit(bool flushFolder) {
     State& state = *state_;
     if (!ok()) {
         return state.outcome;
@@ -513,12 +530,15 @@ WriteOutcome OutputFile::Commit() {
         state.Fail(WriteStatus::OpenError, state.target);
         return state.outcome;
     }
+    const std::uint64_t renamed = ++renames;
     struct stat status;
     if (::fstat(kept.get(), &status) != 0) {
         state.Fail(WriteStatus::WriteError, state.target);
         return state.outcome;
     }
-    if (!FlushFolder(state.folder)) {
+    if (!flushFolder) {
+        state.outcome.pendingFlush = PendingFolderFlush{FromUtf8(state.folder), renamed};
+    } else if (!FlushFolder(state.folder)) {
         state.Fail(WriteStatus::WriteError, state.folder.empty() ? std::string(".") : state.folder);
         return state.outcome;
     }

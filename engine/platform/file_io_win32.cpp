@@ -411,7 +411,17 @@ void OutputFile::WriteAt(std::size_t offset, const std::uint8_t* bytes, std::siz
     }
 }
 
-WriteOutcome OutputFile::Commit() {
+std::uint64_t RenamesSoFar() {
+    return 0;
+}
+
+bool FlushFolderToDisk(const std::u16string& /*folder*/, FileFailure& /*failure*/) {
+    return true;  // MOVEFILE_WRITE_THROUGH: each rename is on disk already
+}
+
+// Renames with MOVEFILE_WRITE_THROUGH are durable when they return: no folder
+// flush is left to the caller.
+WriteOutcome OutputFile::Commit(bool /*flushFolder*/) {
     State& state = *state_;
     if (!ok()) {
         return state.outcome;
