@@ -418,7 +418,13 @@ bool ConvertBatch::Schedule(std::size_t first, std::size_t end, std::size_t work
         }
         return true;
     }
-    std::vector<Slot> slots(end - first);
+    // A job starts only among the next 2 x `workers` to be handed on, so as
+    // many slots, used in turn, hold every job between its start and its
+    // handing on, however long the batch.
+    std::vector<Slot> slots(std::min(end - first, 2 * workers));
+    const auto slotOf = [&](std::size_t index) -> Slot& {
+        return slots[(index - first) % slots.size()];
+    };
     std::mutex mutex;
     std::condition_variable changed;
     std::size_t next = first;  // the job to hand on next
@@ -439,7 +445,7 @@ bool ConvertBatch::Schedule(std::size_t first, std::size_t end, std::size_t work
             const std::size_t index = started++;
             busy += cost(index);
             lock.unlock();
-            Slot& slot = slots[index - first];
+            Slot& slot = slotOf(index);
             slot.job.index = index;
             try {
                 slot.job.result = job(index, slot);
@@ -475,7 +481,7 @@ bool ConvertBatch::Schedule(std::size_t first, std::size_t end, std::size_t work
         pool.emplace_back(work);
     }
     for (std::size_t index = first; index < end; ++index) {
-        Slot& slot = slots[index - first];
+        Slot& slot = slotOf(index);
         {
             std::unique_lock lock(mutex);
             changed.wait(lock, [&] { return slot.finished; });
@@ -484,12 +490,13 @@ bool ConvertBatch::Schedule(std::size_t first, std::size_t end, std::size_t work
             std::rethrow_exception(slot.error);
         }
         const bool goOn = handle(slot.job);
-        slot.job.rows = {};
         if (!goOn) {
             return false;
         }
         {
             const std::lock_guard hold(mutex);
+            slot.job = {};  // free for the job `slots.size()` on
+            slot.finished = false;
             next = index + 1;  // the window of jobs that may start moves on
         }
         changed.notify_all();
