@@ -139,4 +139,14 @@ std::u16string_view FileNamePart(std::u16string_view path) {
     return separator == std::u16string_view::npos ? path : path.substr(separator + 1);
 }
 
+std::u16string NameKey(std::u16string_view name) {
+    std::u16string key(name);
+#if defined(_WIN32)
+    for (char16_t& c : key) {
+        c = AsciiLower(c);
+    }
+#endif
+    return key;
+}
+
 }  // namespace morla

@@ -37,4 +37,19 @@ std::string ToUtf8(std::u16string_view utf16);
 // ordinary characters of a name.
 std::u16string_view FileNamePart(std::u16string_view path);
 
+// The folder part of a path: all before its file-name part, the separator
+// included ("" for a bare name).
+inline std::u16string_view FolderPart(std::u16string_view path) {
+    return path.substr(0, path.size() - FileNamePart(path).size());
+}
+
+// A-Z as a-z, every other unit as it is.
+inline char16_t AsciiLower(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+// A file name as the system compares names: ASCII letters in either case
+// alike on Windows, every unit as it is elsewhere.
+std::u16string NameKey(std::u16string_view name);
+
 }  // namespace morla

@@ -123,6 +123,16 @@ inline constexpr bool IsPsgDevice(std::int32_t type) {
     return type == kDeviceYM2149 || type == kDeviceAY8910;
 }
 
+// Whether the header declares a stand-alone PSG device.
+inline bool DeclaresPsg(const S98Layout& layout) {
+    for (int device = 0; device < kDeviceIndexCount; ++device) {
+        if (layout.devices.declared[device] && IsPsgDevice(layout.devices.type[device])) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Register bytes whose writes carry a level or set an algorithm: every class
 // but RegisterClass::None. The production walk hands on only these.
 inline constexpr std::array<bool, 256> kLevelRegisters = [] {

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <optional>
 
+#include "base/text.h"
 #include "platform/file_io.h"
 
 namespace morla {
@@ -11,10 +12,6 @@ namespace {
 
 bool IsDigit(char16_t c) {
     return c >= u'0' && c <= u'9';
-}
-
-char16_t Folded(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
 }
 
 // The run of digits, or of other characters, that starts at `from`.
@@ -46,8 +43,8 @@ int CompareNumbers(std::u16string_view a, std::u16string_view b) {
 int CompareWords(std::u16string_view a, std::u16string_view b) {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < common; ++i) {
-        if (Folded(a[i]) != Folded(b[i])) {
-            return Folded(a[i]) < Folded(b[i]) ? -1 : 1;
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+            return AsciiLower(a[i]) < AsciiLower(b[i]) ? -1 : 1;
         }
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
@@ -85,7 +82,7 @@ bool IsCollectedName(std::u16string_view name) {
     }
     const std::u16string_view end = name.substr(name.size() - kExtension.size());
     return std::equal(end.begin(), end.end(), kExtension.begin(),
-                      [](char16_t x, char16_t y) { return Folded(x) == y; });
+                      [](char16_t x, char16_t y) { return AsciiLower(x) == y; });
 }
 
 std::vector<CollectedFolder> CollectFolder(const std::u16string& path) {

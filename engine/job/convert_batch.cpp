@@ -19,11 +19,16 @@ namespace {
 // Other characters are taken to match anything, as a case-insensitive file
 // system may fold them.
 bool MayNameOneFile(std::u16string_view a, std::u16string_view b) {
-    const auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) {
-               return x >= 0x80 || y >= 0x80 || fold(x) == fold(y);
+           std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
+               return x >= 0x80 || y >= 0x80 || AsciiLower(x) == AsciiLower(y);
            });
+}
+
+// The identity of the folder a path's file is in ("." names it, the folder
+// part ending in a separator or being empty).
+std::optional<FileIdentity> FolderIdentityOf(std::u16string_view path) {
+    return IdentifyFile(std::u16string(FolderPart(path)) + u".");
 }
 
 // A job's rows, kept until they are handed on, and how the job ended.
@@ -93,19 +98,6 @@ void ConvertBatch::Expand(const std::vector<std::u16string>& paths) {
 // same folder, is that file's earlier output. Folders are compared by
 // identity (any spelling), names as the system compares them.
 void ConvertBatch::FindLeftovers() {
-    const auto folderOf = [](const std::u16string& path) {
-        const std::u16string folder = path.substr(0, path.size() - FileNamePart(path).size());
-        return IdentifyFile(folder + u".");
-    };
-    const auto key = [](std::u16string_view name) {
-        std::u16string folded(name);
-#if defined(_WIN32)
-        for (char16_t& c : folded) {
-            c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-        }
-#endif
-        return folded;
-    };
     // Files by folder and name.
     std::map<std::pair<std::tuple<std::uint64_t, std::uint64_t>, std::u16string>, std::size_t>
         files;
@@ -114,10 +106,10 @@ void ConvertBatch::FindLeftovers() {
         if (entries_[index].kind != EntryKind::File) {
             continue;
         }
-        folders[index] = folderOf(entries_[index].path);
+        folders[index] = FolderIdentityOf(entries_[index].path);
         if (folders[index]) {
             files.emplace(std::pair(std::tuple(folders[index]->volume, folders[index]->file),
-                                    key(FileNamePart(entries_[index].path))),
+                                    NameKey(FileNamePart(entries_[index].path))),
                           index);
         }
     }
@@ -127,8 +119,9 @@ void ConvertBatch::FindLeftovers() {
             continue;
         }
         const std::u16string output = OutputPathFor(entries_[index].path);
-        const auto found = files.find(std::pair(
-            std::tuple(folders[index]->volume, folders[index]->file), key(FileNamePart(output))));
+        const auto found =
+            files.find(std::pair(std::tuple(folders[index]->volume, folders[index]->file),
+                                 NameKey(FileNamePart(output))));
         if (found != files.end() && found->second != index) {
             leftoverOf[found->second] = index;
         }
@@ -354,9 +347,7 @@ std::vector<bool> ConvertBatch::JobsThatRunAlone(const VolumeSettings& settings)
         }
         const std::u16string path = OutputOf(entries_[index].path);
         const std::u16string_view name = FileNamePart(path);
-        // The folder part ends in a separator (or is empty): "." names the folder.
-        const std::optional<FileIdentity> folder =
-            IdentifyFile(path.substr(0, path.size() - name.size()) + u".");
+        const std::optional<FileIdentity> folder = FolderIdentityOf(path);
         existing[index] = IdentifyFile(path);
         alone[index] = !inputs_[index].identity || !folder;
         if (folder) {
@@ -542,15 +533,8 @@ std::u16string ConvertBatch::CheckOutput(const std::u16string& outputPath) {
 // A dry run's outputs are not on disk: they are known by the folder they
 // would be in and their name, as the system compares names.
 ConvertBatch::PlannedOutput ConvertBatch::PlanOf(const std::u16string& outputPath) {
-    const std::u16string_view name = FileNamePart(outputPath);
-    std::u16string folder = outputPath.substr(0, outputPath.size() - name.size());
-    PlannedOutput planned{IdentifyFile(folder + u"."), std::move(folder), std::u16string(name)};
-#if defined(_WIN32)
-    for (char16_t& c : planned.name) {
-        c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-    }
-#endif
-    return planned;
+    return {FolderIdentityOf(outputPath), std::u16string(FolderPart(outputPath)),
+            NameKey(FileNamePart(outputPath))};
 }
 
 bool ConvertBatch::PlannedAlready(const std::u16string& outputPath) const {

@@ -177,14 +177,6 @@ RewriteAmounts AmountsOf(const VolumeSettings& settings) {
             settings.showDetail, settings.psgDown, settings.gainGiven || settings.keepBalance};
 }
 
-bool DeclaresPsg(const S98Layout& layout) {
-    for (int device = 0; device < kDeviceIndexCount; ++device) {
-        if (layout.devices.declared[device] && IsPsgDevice(layout.devices.type[device])) {
-            return true;
-        }
-    }
-    return false;
-}
 
 namespace {
 

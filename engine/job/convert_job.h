@@ -62,8 +62,6 @@ void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks, const 
 std::u16string FormatGainLine(const VolumeSettings& settings, const PeakLevels& own,
                               bool declaresPsg);
 
-// Whether the header declares a stand-alone PSG device.
-bool DeclaresPsg(const S98Layout& layout);
 
 // The step after the analysis walk, the same in every job: the PEAK row when
 // -v or -p asks for it; then, unless only the peaks were asked for, the final
