@@ -146,6 +146,9 @@ bool IsLevelWrite(const Visit& visit, const morla::VolumeSettings& settings) {
         case morla::RegisterClass::SsgVolume:
         case morla::RegisterClass::RhythmTotalLevel:
             return visit.port == 0;
+        case morla::RegisterClass::AdpcmLevel:
+            return (settings.gainGiven || settings.keepBalance) && visit.port == 1 &&
+                   visit.deviceType == morla::kDeviceYM2608;
         default:
             return false;
     }
@@ -287,11 +290,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (outcome.rewritten) {
             log.Append(morla::FormatSummaryLine(u"in_new.s98", jobSettings));
-            const std::u16string gain =
-                morla::FormatGainLine(jobSettings, outcome.peaks, morla::DeclaresPsg(layout));
-            if (!gain.empty()) {
-                log.Append(gain);
-            }
+            morla::AppendGainRows(log, jobSettings, outcome.peaks, layout, outcome.tally);
         }
         CheckThroughFiles(bytes, settings, outcome.error, log.rows,
                           outcome.rewritten ? &image : nullptr);

@@ -4,6 +4,8 @@
 // PSG, halves away from zero.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "cli_support.h"
 
 namespace morla::test {
@@ -66,8 +68,9 @@ TEST(CliGain, MovesEachPartByItsOwnSteps) {
     EXPECT_EQ(Morla(dir, {"-p", "-g", "-6", "x.s98"}).rows.size(), 3u);
 }
 
-// Stand-alone PSGs (types 1 and 15) move by the SSG's steps with -g, under
-// the SSG's rules (silent and envelope writes stay); -s leaves them alone.
+// Stand-alone PSGs (types 1 and 15) move with -g under the SSG's rules
+// (silent and envelope writes stay), the AY by its own curve; -s leaves them
+// alone. The envelope writes are named as not moved.
 TEST(CliGain, MovesStandAlonePsgVolumes) {
     TempDir dir;
     S98Builder b = Stream({4, 15}, {{0xB0, 7},
@@ -79,10 +82,14 @@ TEST(CliGain, MovesStandAlonePsgVolumes) {
                                     {0x0A, 0, 0, 1},     // silent
                                     {0x0A, 1, 0, 1}});
     WriteFileBytes(dir / "x.s98", b.bytes());
-    EXPECT_EQ(Morla(dir, {"-g", "-6", "x.s98"}).rows,
-              Rows(" FM=8 SSG=2 RHYTHM=8", "FM=-6.00dB SSG=-6.00dB RHYTHM=-6.00dB PSG=-6.00dB"));
+    std::vector<std::string> rows =
+        Rows(" FM=8 SSG=2 RHYTHM=8", "FM=-6.00dB SSG=-6.00dB RHYTHM=-6.00dB PSG=-6.75dB");
+    rows.insert(rows.end() - 1, "not moved: SSG envelope (1 write)");
+    EXPECT_EQ(Morla(dir, {"-g", "-6", "x.s98"}).rows, rows);
+    // AY volume 13 (-3.94 dB) to 10 (-10.69 dB), the nearest to -9.94 dB;
+    // volume 1 (-40 dB) to silence
     Bytes expected = b.bytes();
-    for (const auto& [write, data] : {std::pair{1, 28}, {2, 10}, {3, 32}, {4, 11}, {7, 0}}) {
+    for (const auto& [write, data] : {std::pair{1, 28}, {2, 10}, {3, 32}, {4, 10}, {7, 0}}) {
         expected[b.writes()[write] + 2] = static_cast<std::uint8_t>(data);
     }
     EXPECT_EQ(ReadFileBytes(dir / "x_new.s98"), expected);
@@ -91,11 +98,85 @@ TEST(CliGain, MovesStandAlonePsgVolumes) {
     expected[b.writes()[2] + 2] = 10;
     EXPECT_EQ(ReadFileBytes(dir / "x_new.s98"), expected);
 
-    // A PSG alone: its volumes are the SSG of its PEAK row.
+    // A YM2149 alone: its volumes are the SSG of its PEAK row, but the gain
+    // row names no SSG it does not have.
     WriteFileBytes(dir / "x.s98", Stream({1}, {{0x08, 9}}).bytes());
     EXPECT_EQ(Morla(dir, {"-g", "+3", "x.s98"}).rows,
-              Rows(" FM=-4 SSG=-1 RHYTHM=-4", "SSG=+3.00dB PSG=+3.00dB"));
+              Rows(" FM=-4 SSG=-1 RHYTHM=-4", "PSG=+3.00dB"));
     EXPECT_EQ(ReadFileBytes(dir / "x_new.s98").back(), 10);
+}
+
+// The OPNA's ADPCM level moves with -g in proportion (linear in amplitude),
+// with PEAK OVER rows at 255 and detail rows under -v; 0 stays 0.
+TEST(CliGain, MovesTheAdpcmLevel) {
+    TempDir dir;
+    S98Builder b =
+        Stream({4}, {{0xB0, 7}, {0x40, 20}, {0x0B, 200, 1}, {0x0B, 0, 1}, {0x0B, 60, 1}});
+    WriteFileBytes(dir / "x.s98", b.bytes());
+    // 200 to 100, 60 to 30: -6.02 dB at the loudest
+    EXPECT_EQ(Morla(dir, {"-g", "-6", "x.s98"}).rows,
+              Rows(" FM=8 SSG=2 RHYTHM=8", "FM=-6.00dB ADPCM=-6.02dB"));
+    Bytes expected = b.bytes();
+    for (const auto& [write, data] : {std::pair{1, 28}, {2, 100}, {4, 30}}) {
+        expected[b.writes()[write] + 2] = static_cast<std::uint8_t>(data);
+    }
+    EXPECT_EQ(ReadFileBytes(dir / "x_new.s98"), expected);
+    // +6 dB: 200 held at 255, 60 to 120 (+6.02 dB, the loudest that moved
+    // by the whole gain)
+    const std::vector<std::string> up = Morla(dir, {"-v", "-g", "+6", "x.s98"}).rows;
+    EXPECT_NE(std::find(up.begin(), up.end(),
+                        Printf("%08x: PEAK OVER!       ADPCM=200 -> 255",
+                               static_cast<unsigned>(b.writes()[2]))),
+              up.end());
+    EXPECT_NE(
+        std::find(up.begin(), up.end(),
+                  Printf("%08x ADPCM LEVEL= 60 -> 120", static_cast<unsigned>(b.writes()[4]))),
+        up.end());
+    EXPECT_EQ(up[up.size() - 2], "gain: FM=+6.00dB ADPCM=+6.02dB (1 write clamped)");
+    // The step options leave it alone.
+    ASSERT_EQ(Morla(dir, {"-f8", "x.s98"}).status, 0);
+    expected = b.bytes();
+    expected[b.writes()[1] + 2] = 28;
+    EXPECT_EQ(ReadFileBytes(dir / "x_new.s98"), expected);
+}
+
+// The gain row gives what each part really moved: the whole gain with the
+// writes the top held back, the most a held write got when none moved by the
+// whole gain, nothing when the part was already at its loudest; then what no
+// gain can move.
+TEST(CliGain, RowsSayWhatMovedAndWhatCouldNot) {
+    TempDir dir;
+    // carriers at TL 0 and 20, rhythm at 63, SSG volumes 15 and 9
+    WriteFileBytes(
+        dir / "x.s98",
+        Stream({4}, {{0xB0, 7}, {0x40, 0}, {0x44, 20}, {0x11, 63}, {0x08, 15}, {0x09, 9}}).bytes());
+    const auto gainRow = [&] {
+        const std::vector<std::string> rows = Morla(dir, {"-g", "+3", "x.s98"}).rows;
+        return rows.size() < 2 ? std::string() : rows[rows.size() - 2];
+    };
+    EXPECT_EQ(gainRow(),
+              "gain: FM=+3.00dB (1 write clamped) SSG=+3.00dB (1 write clamped) "
+              "RHYTHM=+0.00dB (already at its loudest)");
+    // a lone carrier at TL 2 raised by 4 steps gets 2: +1.50 dB
+    WriteFileBytes(dir / "x.s98", Stream({4}, {{0xB0, 7}, {0x40, 2}}).bytes());
+    EXPECT_EQ(gainRow(), "gain: FM=+1.50dB (1 write clamped)");
+
+    // Envelope-mode SSG writes, an OPN2 with its DAC on, an OPM and an
+    // unknown device type: named once each, in the order of the header.
+    WriteFileBytes(
+        dir / "x.s98",
+        Stream({2, 3, 5, 5, 42},
+               {{0x08, 0x10}, {0x09, 0x1F}, {0x0A, 12}, {0x2B, 0x80, 0, 1}, {0x08, 0x10, 1, 0}})
+            .bytes());
+    std::vector<std::string> rows = Rows(" FM=8 SSG=2 RHYTHM=8", "SSG=-6.00dB");
+    rows.insert(rows.end() - 1, "not moved: SSG envelope (2 writes), DAC, YM2151, device type 42");
+    EXPECT_EQ(Morla(dir, {"-g", "-6", "x.s98"}).rows, rows);
+    // A DAC written but never switched on is nothing to name; no row
+    // without -g or -k.
+    WriteFileBytes(dir / "x.s98", Stream({3}, {{0x2B, 0x00}, {0x2A, 0x80}}).bytes());
+    EXPECT_EQ(Morla(dir, {"-g", "-6", "x.s98"}).rows.size(), 3u);
+    WriteFileBytes(dir / "x.s98", Stream({2}, {{0x08, 0x10}}).bytes());
+    EXPECT_EQ(Morla(dir, {"-s1", "x.s98"}).rows.size(), 3u);
 }
 
 // -k with -2 takes the second FM peak; with --album the album's peaks: one

@@ -280,11 +280,7 @@ JobRun ReferenceJob(const Bytes& bytes, VolumeSettings settings) {
         log.Append(FormatSummaryLine(u"in_new.s98", settings));
         S98Layout layout;
         ReadHeader(image, layout);
-        if (const std::u16string gain =
-                FormatGainLine(settings, outcome.peaks, DeclaresPsg(layout));
-            !gain.empty()) {
-            log.Append(gain);
-        }
+        AppendGainRows(log, settings, outcome.peaks, layout, outcome.tally);
         run.output = Bytes(image.data(), image.data() + image.size());
     }
     run.rows = log.Utf8Rows();

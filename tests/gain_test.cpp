@@ -104,6 +104,75 @@ TEST(Gain, DecibelTextIsDigitsWithAnOptionalSignAndFraction) {
     EXPECT_EQ(ParseDecibelsField(u"abc"), 0);
 }
 
+// Each chip's volumes go to the value nearest, on its own curve, to their
+// level plus the gain. The YM2149's steps are 3 dB; the AY-3-8910's levels
+// (dB against volume 15) are 15: 0, 14: -1.88, 13: -3.94, 12: -6.15,
+// 11: -8.57, 10: -10.69, 9: -13.77, ... 2: -36.80, 1: -40.00, and silence
+// counts as one step of 3.20 dB below 1.
+TEST(Gain, PsgVolumesGoToTheNearestLevelOnTheirChipsCurve) {
+    using Row = std::array<int, 16>;
+    const auto mapped = [](const VolumeCurve& curve, std::int64_t microDb) {
+        const VolumeMap map = VolumeMapFor(curve, microDb);
+        Row to{};
+        for (int v = 0; v < 16; ++v) {
+            to[v] = map.over[v] ? -map.to[v] : map.to[v];  // held at the top: negative
+        }
+        return to;
+    };
+    // 3 dB a step: the old step rule, halves of a step going the gain's way
+    EXPECT_EQ(mapped(kYm2149Curve, -6000000),
+              (Row{0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}));
+    EXPECT_EQ(mapped(kYm2149Curve, -4500000),
+              (Row{0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}));
+    EXPECT_EQ(mapped(kYm2149Curve, +4500000),
+              (Row{0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, -15, -15}));
+    EXPECT_EQ(mapped(kYm2149Curve, -1499999),
+              (Row{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}));
+    // The AY: -6 dB takes 15 to 12 (-6.15), 14 to 11 (-7.88 wanted), 13 to
+    // 10 (-9.94 wanted: 0.75 from 10, 1.37 from 11), 12 to 10 (-12.15
+    // wanted: 1.46 from 10, 1.62 from 9), 7 (-19.38) to 5 (-26.83 is 1.45
+    // from -25.38 wanted, -23.81 is 1.57), 1 to silence.
+    const Row ayDown6 = mapped(kAy8910Curve, -6000000);
+    EXPECT_EQ(ayDown6[15], 12);
+    EXPECT_EQ(ayDown6[14], 11);
+    EXPECT_EQ(ayDown6[13], 10);
+    EXPECT_EQ(ayDown6[12], 10);
+    EXPECT_EQ(ayDown6[7], 5);
+    EXPECT_EQ(ayDown6[1], 0);
+    EXPECT_EQ(ayDown6[0], 0);
+    // -12 dB: 15 to 10 (-10.69 is 1.31 from -12, -13.77 is 1.77)
+    EXPECT_EQ(mapped(kAy8910Curve, -12000000)[15], 10);
+    // +3 dB: 14 would need +1.12 dB over the top, more than half its top
+    // step (0.94): held at 15; 13 to 14 (-0.94 wanted)
+    const Row ayUp3 = mapped(kAy8910Curve, +3000000);
+    EXPECT_EQ(ayUp3[15], -15);
+    EXPECT_EQ(ayUp3[14], -15);
+    EXPECT_EQ(ayUp3[13], 14);
+    EXPECT_EQ(ayUp3[9], 10);  // -10.77 wanted: 0.08 from 10
+    // No gain moves nothing; a gain beyond any use silences or holds.
+    EXPECT_EQ(mapped(kAy8910Curve, 0), (Row{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}));
+    EXPECT_EQ(mapped(kAy8910Curve, std::int64_t{-3} << 50), Row{});
+    EXPECT_EQ(mapped(kAy8910Curve, std::int64_t{3} << 50)[1], -15);
+}
+
+// The ADPCM level is an amplitude: scaled and rounded, held at 255.
+TEST(Gain, AdpcmLevelsScaleInProportion) {
+    const AdpcmMap down6 = AdpcmMapFor(-6000000);  // x 0.50119
+    EXPECT_EQ(down6.to[255], 128);
+    EXPECT_EQ(down6.to[200], 100);
+    EXPECT_EQ(down6.to[1], 1);
+    EXPECT_EQ(down6.to[0], 0);
+    EXPECT_FALSE(down6.over.any());
+    const AdpcmMap up6 = AdpcmMapFor(+6000000);  // x 1.99526
+    EXPECT_EQ(up6.to[128], 255);                 // 255.39
+    EXPECT_FALSE(up6.over[128]);
+    EXPECT_EQ(up6.to[129], 255);  // 257.39
+    EXPECT_TRUE(up6.over[129]);
+    EXPECT_EQ(up6.to[0], 0);
+    EXPECT_EQ(AdpcmMapFor(std::int64_t{-3} << 50).to[255], 0);
+    EXPECT_TRUE(AdpcmMapFor(std::int64_t{3} << 50).over[1]);
+}
+
 // A file with an OPNA (FM carrier TL 20, SSG volume 12, rhythm 40) and an AY
 // beside it (volume 14 on channel A).
 Bytes OpnaAndAy() {
@@ -117,8 +186,8 @@ Bytes OpnaAndAy() {
     return b.bytes();
 }
 
-// The AY moves with the SSG under -g, and the gain row names it; -s leaves
-// it alone, as the original options always did.
+// The AY moves with the SSG under -g by its own curve, and the gain row names
+// it; -s leaves it alone, as the original options always did.
 TEST(Gain, StandAlonePsgsMoveWithTheSsgAndTheRowSaysIt) {
     TempDir dir;
     const Bytes song = OpnaAndAy();
@@ -126,13 +195,13 @@ TEST(Gain, StandAlonePsgsMoveWithTheSsgAndTheRowSaysIt) {
     EXPECT_EQ(gain.error, "");
     EXPECT_EQ(gain.rows, (std::vector<std::string>{
                              "output file:in_new.s98  volume down: FM=8 SSG=2 RHYTHM=8",
-                             "gain: FM=-6.00dB SSG=-6.00dB RHYTHM=-6.00dB PSG=-6.00dB"}));
+                             "gain: FM=-6.00dB SSG=-6.00dB RHYTHM=-6.00dB PSG=-6.69dB"}));
     ASSERT_TRUE(gain.output);
     Bytes expected = song;
     expected[expected.size() - 11] = 28;  // TL 20 + 8
     expected[expected.size() - 8] = 10;   // SSG 12 - 2
     expected[expected.size() - 5] = 32;   // rhythm 40 - 8
-    expected[expected.size() - 2] = 12;   // AY 14 - 2
+    expected[expected.size() - 2] = 11;   // AY 14 (-1.88 dB) to 11 (-8.57 dB)
     EXPECT_EQ(*gain.output, expected);
 
     const JobRun ssg = RunJob(dir, song, Options().Ssg(2));
@@ -141,9 +210,10 @@ TEST(Gain, StandAlonePsgsMoveWithTheSsgAndTheRowSaysIt) {
     EXPECT_EQ(ssg.output, expected);
     EXPECT_EQ(ssg.rows.size(), 1u);  // no gain row
 
-    // A raise is shown with its sign; no row in peak-only mode.
+    // A raise is shown with its sign, and what the top held back: the AY
+    // only gets from 14 to 15. No row in peak-only mode.
     EXPECT_EQ(RunJob(dir, song, Options().Gain(3000000)).rows.back(),
-              "gain: FM=+3.00dB SSG=+3.00dB RHYTHM=+3.00dB PSG=+3.00dB");
+              "gain: FM=+3.00dB SSG=+3.00dB RHYTHM=+3.00dB PSG=+1.88dB (1 write clamped)");
     EXPECT_EQ(RunJob(dir, song, Options().Gain(-6000000).PeakOnly()).rows,
               std::vector<std::string>{"PEAK: FM=20(2nd=20) SSG=14 RHYTHM=40"});
     // A file with no level at all gets no gain row.

@@ -8,7 +8,10 @@
 //   08 09 0A   SSG volume, channels 1-3     0       larger is louder
 //              ---x----  envelope mode (the volume is then not used)
 //              ----vvvv  volume 0-15
+//   0B         ADPCM level (OPNA only)      1       larger is louder, 0-255,
+//                                                   linear in amplitude
 //   11         rhythm total level           0       larger is louder, 0-63
+//   2B         DAC enable (OPN2 only)       0       x-------  DAC on
 //   40-42      FM total level (TL), slot 0  0, 1    attenuation, 0-127:
 //   44-46      FM total level (TL), slot 1            larger is quieter
 //   48-4A      FM total level (TL), slot 2
@@ -35,12 +38,16 @@ enum class RegisterClass : std::uint8_t {
     RhythmTotalLevel,
     TotalLevel,
     FeedbackAlgorithm,
+    AdpcmLevel,
+    DacEnable,
 };
 
 inline constexpr std::array<RegisterClass, 256> kRegisterClasses = [] {
     std::array<RegisterClass, 256> classes{};
     classes[0x08] = classes[0x09] = classes[0x0A] = RegisterClass::SsgVolume;
+    classes[0x0B] = RegisterClass::AdpcmLevel;
     classes[0x11] = RegisterClass::RhythmTotalLevel;
+    classes[0x2B] = RegisterClass::DacEnable;
     for (int reg = 0x40; reg <= 0x4F; ++reg) {
         if ((reg & 3) != 3) {
             classes[reg] = RegisterClass::TotalLevel;
@@ -49,6 +56,50 @@ inline constexpr std::array<RegisterClass, 256> kRegisterClasses = [] {
     classes[0xB0] = classes[0xB1] = classes[0xB2] = RegisterClass::FeedbackAlgorithm;
     return classes;
 }();
+
+// The range of each level, and what one step of it is worth in millionths
+// of a dB: a total level (FM carriers, the rhythm) is 0.75 dB a step.
+inline constexpr int kTotalLevelMax = 127;  // attenuation: 0 is the loudest
+inline constexpr int kSsgVolumeMax = 15;
+inline constexpr int kRhythmLevelMax = 63;
+inline constexpr int kAdpcmLevelMax = 255;
+inline constexpr std::uint8_t kSsgEnvelopeBit = 0x10;
+inline constexpr std::int64_t kTotalLevelStepMicroDb = 750000;
+// An SSG volume step of the YM2149 and of the OPN's and OPNA's SSG, as their
+// data sheets give it.
+inline constexpr std::int64_t kSsgStepMicroDb = 3000000;
+inline constexpr std::uint8_t kDacOnBit = 0x80;
+
+// A PSG's output level for each volume value, in millionths of a dB against
+// volume 15. Volume 0 is silence; its entry is where silence counts as lying
+// when the value nearest to a level is chosen: one step below volume 1, by
+// the size of the step from 2 to 1.
+using VolumeCurve = std::array<std::int64_t, kSsgVolumeMax + 1>;
+
+// The YM2149, and the SSG of the YM2203 and YM2608: 3 dB a step.
+inline constexpr VolumeCurve kYm2149Curve = [] {
+    VolumeCurve curve{};
+    for (int volume = 0; volume <= kSsgVolumeMax; ++volume) {
+        curve[volume] = (volume - kSsgVolumeMax) * kSsgStepMicroDb;
+    }
+    return curve;
+}();
+
+// The AY-3-8910: its 16 output levels are not evenly spaced in dB, the top
+// steps being much smaller than 3 dB. Measured levels of a real chip,
+// relative to volume 15 (amplitudes 0.00999, 0.01445, 0.02106, 0.03070,
+// 0.04555, 0.06450, 0.10736, 0.12659, 0.20499, 0.29221, 0.37284, 0.49253,
+// 0.63532, 0.80558, 1 for volumes 1-15, as published with the Ayumi AY/YM
+// emulator by Peter Sovietov), converted to dB.
+inline constexpr VolumeCurve kAy8910Curve = {
+    -43206814, -40004640, -36802466, -33531884, -30256907, -26830579, -23808821, -19382949,
+    -17952091, -13765359, -10686091, -8569575,  -6151334,  -3940086,  -1877775,  0,
+};
+
+// The volume curve of a device type with an SSG.
+inline constexpr const VolumeCurve& VolumeCurveOf(std::int32_t type) {
+    return type == kDeviceAY8910 ? kAy8910Curve : kYm2149Curve;
+}
 
 inline constexpr int kFmChannelCount = 6;
 inline constexpr std::uint8_t kNoAlgorithm = 8;  // no algorithm write seen yet
@@ -123,14 +174,35 @@ inline constexpr bool IsPsgDevice(std::int32_t type) {
     return type == kDeviceYM2149 || type == kDeviceAY8910;
 }
 
-// Whether the header declares a stand-alone PSG device.
-inline bool DeclaresPsg(const S98Layout& layout) {
-    for (int device = 0; device < kDeviceIndexCount; ++device) {
-        if (layout.devices.declared[device] && IsPsgDevice(layout.devices.type[device])) {
-            return true;
-        }
+// The chip's name for a device type, for rows that name devices; null for a
+// type this table does not know.
+inline constexpr const char* DeviceTypeName(std::int32_t type) {
+    switch (type) {
+        case 1:
+            return "YM2149";
+        case 2:
+            return "YM2203";
+        case 3:
+            return "YM2612";
+        case 4:
+            return "YM2608";
+        case 5:
+            return "YM2151";
+        case 6:
+            return "YM2413";
+        case 7:
+            return "YM3526";
+        case 8:
+            return "YM3812";
+        case 9:
+            return "YMF262";
+        case 15:
+            return "AY-3-8910";
+        case 16:
+            return "SN76489";
+        default:
+            return nullptr;
     }
-    return false;
 }
 
 // Register bytes whose writes carry a level or set an algorithm: every class

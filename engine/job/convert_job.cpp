@@ -1,8 +1,10 @@
 #include "job/convert_job.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 
 #include "base/messages.h"
 #include "base/text.h"
@@ -27,11 +29,8 @@ std::u16string ValidateSettings(const VolumeSettings& settings) {
 
 namespace {
 
-// The loudness of one step, in millionths of a dB: a total level (FM
-// carriers, the rhythm) is 0.75 dB a step; an SSG volume about 3 dB (the
-// chip's curve departs from that near silence).
-constexpr std::int64_t kTotalLevelStep = 750000;
-constexpr std::int64_t kSsgStep = 3000000;
+constexpr std::int64_t kTotalLevelStep = kTotalLevelStepMicroDb;
+constexpr std::int64_t kSsgStep = kSsgStepMicroDb;
 
 // The steps nearest to `microDb` (halves away from zero), within int32.
 std::int32_t StepsOf(std::int64_t microDb, std::int64_t step) {
@@ -51,6 +50,18 @@ PresentParts PartsOf(const PeakLevels& own) {
             own.rhythmPeak != none.rhythmPeak};
 }
 
+// What bringing the SSG peak to `target` lowers it by, in millionths of a dB:
+// by the AY's curve when an AY holds the loudest volume, else 3 dB a step.
+std::int64_t SsgTargetAmount(const PeakLevels& peaks, std::int32_t target) {
+    const std::int32_t peak = peaks.ssgPeak;
+    const bool onAy =
+        peaks.ay8910Peak == peak && peaks.chipSsgPeak < peak && peaks.ym2149Peak < peak;
+    if (onAy && peak <= kSsgVolumeMax && target >= 0 && target <= kSsgVolumeMax) {
+        return kAy8910Curve[peak] - kAy8910Curve[target];
+    }
+    return (std::int64_t{peak} - target) * kSsgStep;
+}
+
 }  // namespace
 
 void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks, const PeakLevels& own) {
@@ -64,16 +75,18 @@ void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks, const 
         settings.rhythmDown = 0;
     }
     settings.psgDown = 0;
+    settings.finalGainMicroDb = 0;
     if (settings.gainGiven) {
         // a gain is negative for quieter, an amount positive
         settings.fmDown = settings.rhythmDown = StepsOf(-settings.gainMicroDb, kTotalLevelStep);
         settings.ssgDown = settings.psgDown = StepsOf(-settings.gainMicroDb, kSsgStep);
+        settings.finalGainMicroDb = settings.gainMicroDb;
     }
     const std::int32_t fmPeak = settings.useSecondPeak ? peaks.fmSecondPeak : peaks.fmPeak;
     // FM levels are attenuations: the target counts up from silence, so a
     // target of 127 brings the loudest carrier to TL 0. Worked out in 64 bits:
     // a keep-balance gain multiplies them.
-    const std::int64_t fmAmount = std::int64_t{127} - settings.fmTarget - fmPeak;
+    const std::int64_t fmAmount = std::int64_t{kTotalLevelMax} - settings.fmTarget - fmPeak;
     const std::int64_t ssgAmount = std::int64_t{peaks.ssgPeak} - settings.ssgTarget;
     const std::int64_t rhythmAmount = std::int64_t{peaks.rhythmPeak} - settings.rhythmTarget;
     if (settings.keepBalance) {
@@ -83,20 +96,21 @@ void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks, const 
         // value would raise everything by tens of dB).
         const PresentParts measured = PartsOf(peaks);
         std::optional<std::int64_t> down;
-        const auto take = [&](bool given, std::int64_t amount, std::int64_t step) {
+        const auto take = [&](bool given, std::int64_t microDb) {
             if (given) {
-                down = std::max(down.value_or(amount * step), amount * step);
+                down = std::max(down.value_or(microDb), microDb);
             }
         };
-        take(settings.fmTargetGiven && measured.fm, fmAmount, kTotalLevelStep);
-        take(settings.ssgTargetGiven && measured.ssg, ssgAmount, kSsgStep);
-        take(settings.rhythmTargetGiven && measured.rhythm, rhythmAmount, kTotalLevelStep);
+        take(settings.fmTargetGiven && measured.fm, fmAmount * kTotalLevelStep);
+        take(settings.ssgTargetGiven && measured.ssg, SsgTargetAmount(peaks, settings.ssgTarget));
+        take(settings.rhythmTargetGiven && measured.rhythm, rhythmAmount * kTotalLevelStep);
         const PresentParts present = PartsOf(own);
         const std::int64_t gain = down.value_or(0);
         settings.fmDown = present.fm ? StepsOf(gain, kTotalLevelStep) : 0;
         settings.ssgDown = present.ssg ? StepsOf(gain, kSsgStep) : 0;
         settings.rhythmDown = present.rhythm ? StepsOf(gain, kTotalLevelStep) : 0;
         settings.psgDown = StepsOf(gain, kSsgStep);
+        settings.finalGainMicroDb = -gain;
         return;
     }
     if (settings.fmTargetGiven) {
@@ -110,26 +124,127 @@ void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks, const 
     }
 }
 
-std::u16string FormatGainLine(const VolumeSettings& settings, const PeakLevels& own,
-                              bool declaresPsg) {
+namespace {
+
+// One part of the gain row: " FM=+3.00dB" and what held it back. `microDb`
+// is the move the part's writes got.
+void AddPart(std::u16string& line, const char* name, std::int64_t microDb, const PartTally& tally) {
+    std::u16string part;
+    if (!tally.moved && tally.clamped != 0) {
+        line += FormatLine(part, " %s=+0.00dB (already at its loudest)", name);
+        return;
+    }
+    // exact in millionths, so no step gives "-0.00"
+    const double db = static_cast<double>(microDb) / 1e6;
+    line += FormatLine(part, " %s=%+.2fdB", name, std::abs(db) < 0.005 ? 0.0 : db);
+    if (tally.clamped != 0) {
+        line += FormatLine(part,
+                           tally.clamped == 1 ? " (%llu write clamped)" : " (%llu writes clamped)",
+                           static_cast<unsigned long long>(tally.clamped));
+    }
+}
+
+// The move of a part that moves in whole steps: `down` steps, unless no write
+// got the whole of it; then the most a clamped write got.
+std::int64_t StepMove(std::int32_t down, std::int64_t step, const PartTally& tally) {
+    if (!tally.full && tally.clamped != 0) {
+        return std::int64_t{tally.clampedMove} * step;
+    }
+    return -std::int64_t{down} * step;
+}
+
+// The move of a part that moves by a curve or in proportion, by its map and
+// its level of each value, in millionths of a dB: that of the loudest value
+// written that the top did not hold back, or when the top held every one, of
+// the loudest value written; `otherwise` when nothing was written.
+template <class Map, class Written, class LevelOf>
+std::int64_t LoudestMove(const Map& map, const Written& written, std::int64_t otherwise,
+                         LevelOf levelOf) {
+    std::optional<int> loudest;
+    for (int value = static_cast<int>(written.size()) - 1; value >= 1; --value) {
+        if (written[value]) {
+            if (!map.over[value]) {
+                return levelOf(map.to[value]) - levelOf(value);
+            }
+            loudest = loudest.value_or(value);
+        }
+    }
+    return loudest ? levelOf(map.to[*loudest]) - levelOf(*loudest) : otherwise;
+}
+
+}  // namespace
+
+void AppendGainRows(LogSink& log, const VolumeSettings& settings, const PeakLevels& own,
+                    const S98Layout& layout, const RewriteTally& tally) {
     if (!settings.gainGiven && !settings.keepBalance) {
-        return {};
+        return;
     }
     const PresentParts present = PartsOf(own);
+    const std::int64_t gain = settings.finalGainMicroDb;
     std::u16string line = u"gain:";
+    if (present.fm) {
+        AddPart(line, "FM", StepMove(settings.fmDown, kTotalLevelStep, tally.fm), tally.fm);
+    }
+    if (own.chipSsgPeak != -1) {
+        AddPart(line, "SSG", StepMove(settings.ssgDown, kSsgStep, tally.ssg), tally.ssg);
+    }
+    if (present.rhythm) {
+        AddPart(line, "RHYTHM", StepMove(settings.rhythmDown, kTotalLevelStep, tally.rhythm),
+                tally.rhythm);
+    }
+    if (own.ay8910Peak != -1) {
+        AddPart(line, "PSG",
+                LoudestMove(VolumeMapFor(kAy8910Curve, gain), tally.ay8910Volumes, gain,
+                            [](int volume) { return kAy8910Curve[volume]; }),
+                tally.psg);
+    } else if (own.ym2149Peak != -1) {
+        AddPart(line, "PSG", StepMove(settings.psgDown, kSsgStep, tally.psg), tally.psg);
+    }
+    if (own.adpcmPeak > 0) {
+        AddPart(line, "ADPCM",
+                LoudestMove(AdpcmMapFor(gain), tally.adpcmLevels, gain,
+                            [](int level) {
+                                return level == 0 ? std::int64_t{0}
+                                                  : std::llround(20e6 * std::log10(level));
+                            }),
+                tally.adpcm);
+    }
+    if (line.size() > 5) {
+        log.Append(line);
+    }
+
+    // What no gain reaches.
+    std::u16string notMoved;
     std::u16string part;
-    const auto add = [&](bool shown, const char* name, std::int32_t down, std::int64_t step) {
-        if (shown) {
-            // exact in millionths, so no step gives "-0.00"
-            const std::int64_t microDb = -std::int64_t{down} * step;
-            line += FormatLine(part, " %s=%+.2fdB", name, static_cast<double>(microDb) / 1e6);
-        }
+    const auto name = [&](std::u16string_view what) {
+        notMoved += notMoved.empty() ? u"not moved: " : u", ";
+        notMoved += what;
     };
-    add(present.fm, "FM", settings.fmDown, kTotalLevelStep);
-    add(present.ssg, "SSG", settings.ssgDown, kSsgStep);
-    add(present.rhythm, "RHYTHM", settings.rhythmDown, kTotalLevelStep);
-    add(declaresPsg, "PSG", settings.psgDown, kSsgStep);
-    return line.size() > 5 ? line : std::u16string();
+    if (tally.envelopeWrites != 0) {
+        name(FormatLine(
+            part,
+            tally.envelopeWrites == 1 ? "SSG envelope (%llu write)" : "SSG envelope (%llu writes)",
+            static_cast<unsigned long long>(tally.envelopeWrites)));
+    }
+    if (tally.dacOn) {
+        name(u"DAC");
+    }
+    std::vector<std::int32_t> named;
+    for (int device = 0; device < kDeviceIndexCount; ++device) {
+        const std::int32_t type = layout.devices.type[device];
+        if (!layout.devices.declared[device] || type == 0 ||
+            RewritesDevice(RewriteAmounts{.everyPart = true}, type) ||
+            std::find(named.begin(), named.end(), type) != named.end()) {
+            continue;
+        }
+        named.push_back(type);
+        const char* const chip = DeviceTypeName(type);
+        name(chip != nullptr ? FormatLine(part, "%s", chip)
+                             : FormatLine(part, "device type %d", type));
+    }
+    if (!notMoved.empty()) {
+        log.Append(notMoved);
+    }
 }
 
 std::u16string OutputPathFor(std::u16string_view inputPath) {
@@ -173,10 +288,10 @@ bool TakeMeasuredPeaks(VolumeSettings& settings, const PeakLevels& peaks, LogSin
 }
 
 RewriteAmounts AmountsOf(const VolumeSettings& settings) {
-    return {settings.fmDown,     settings.ssgDown, settings.rhythmDown,
-            settings.showDetail, settings.psgDown, settings.gainGiven || settings.keepBalance};
+    return {settings.fmDown,          settings.ssgDown, settings.rhythmDown,
+            settings.showDetail,      settings.psgDown, settings.gainGiven || settings.keepBalance,
+            settings.finalGainMicroDb};
 }
-
 
 namespace {
 
@@ -284,21 +399,17 @@ class Job {
         }
         StartOutput();
         // The rewrite continues from the algorithms the analysis left.
-        RewriteToOutput(image_, layout_, algorithms, AmountsOf(settings_), log_, output());
+        tally_ = RewriteToOutput(image_, layout_, algorithms, AmountsOf(settings_), log_, output());
         return true;
+    }
+
+    // The gain rows, after the summary row of a job that succeeded.
+    void AppendGainRow() {
+        AppendGainRows(log_, settings_, result_.peaks.value_or(PeakLevels{}), layout_, tally_);
     }
 
     // The summary row, then the output renamed into place (or refused, or in
     // a dry run only noted).
-    // The gain row, after the summary row of a job that succeeded.
-    void AppendGainRow() {
-        const std::u16string gain =
-            FormatGainLine(settings_, result_.peaks.value_or(PeakLevels{}), DeclaresPsg(layout_));
-        if (!gain.empty()) {
-            log_.Append(gain);
-        }
-    }
-
     void Commit() {
         log_.Append(FormatSummaryLine(outputPath_, settings_));
         if (!refusal_.empty()) {
@@ -338,6 +449,7 @@ class Job {
     std::u16string outputPath_;
     std::u16string refusal_;
     std::optional<OutputFile> output_;
+    RewriteTally tally_;
 };
 
 }  // namespace

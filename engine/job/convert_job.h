@@ -36,9 +36,13 @@ struct VolumeSettings {
     std::int64_t gainMicroDb = 0;
     // -k: the normalize targets worked out as one gain for every part.
     bool keepBalance = false;
-    // The final amount for stand-alone PSG devices (types 1 and 15), moved
-    // only with -g or -k, by the SSG's steps.
+    // The final amount for stand-alone YM2149s, moved only with -g or -k, by
+    // the SSG's steps.
     std::int32_t psgDown = 0;
+    // With -g or -k, the one gain worked out for every part, in millionths of
+    // a dB: the AY-3-8910's volumes follow it by their own curve, the ADPCM
+    // level in proportion.
+    std::int64_t finalGainMicroDb = 0;
     // Album mode: the normalize amounts come from these peaks (the album's)
     // instead of the file's own. The PEAK line still shows the file's own.
     std::optional<PeakLevels> normalizePeaks = std::nullopt;
@@ -56,12 +60,15 @@ std::u16string ValidateSettings(const VolumeSettings& settings);
 // is clamped here.
 void ApplyFinalAmounts(VolumeSettings& settings, const PeakLevels& peaks, const PeakLevels& own);
 
-// With -g or -k, the row after the summary: "gain:" and what each part the
-// file has was moved by (" FM=-6.00dB", steps times step size), PSG when the
-// file declares one. Empty otherwise, or when the file has no part.
-std::u16string FormatGainLine(const VolumeSettings& settings, const PeakLevels& own,
-                              bool declaresPsg);
-
+// With -g or -k, the rows after the summary of a job whose rewrite `tally`
+// says what it did: "gain:" and what each part the file has was moved by
+// (" FM=-6.00dB": steps times step size; the AY and the ADPCM level by the move
+// of their loudest value), with the writes held at the part's loudest value
+// (" (12 writes clamped)", or " (already at its loudest)" when none moved);
+// then "not moved:" and what no gain reaches (SSG channels in envelope mode,
+// an OPN2's DAC, devices of other types), when the file has any.
+void AppendGainRows(LogSink& log, const VolumeSettings& settings, const PeakLevels& own,
+                    const S98Layout& layout, const RewriteTally& tally);
 
 // The step after the analysis walk, the same in every job: the PEAK row when
 // -v or -p asks for it; then, unless only the peaks were asked for, the final

@@ -87,6 +87,7 @@ class FastRewrite {
     }
 
     const std::vector<std::uint32_t>& pending() const { return pending_; }
+    const RewriteTally& tally() const { return step_.tally(); }
     bool full() const { return pending_.size() > kMostPendingWrites; }
 
   private:
@@ -149,12 +150,14 @@ std::u16string FastAnalysisWalk(const S98Image& image, const S98Layout& layout,
     return cursor.error;
 }
 
-void RewriteToOutput(const S98Image& image, const S98Layout& layout, AlgorithmTable& algorithms,
-                     const RewriteAmounts& amounts, LogSink& log, OutputFile* output) {
+RewriteTally RewriteToOutput(const S98Image& image, const S98Layout& layout,
+                             AlgorithmTable& algorithms, const RewriteAmounts& amounts,
+                             LogSink& log, OutputFile* output) {
     FastRewrite<false> rewrite(image, layout, algorithms, amounts, log);
     WalkCursor cursor = StartOfStream(layout);
     WalkIntoOutput<WalkMode::Trusting>(image, layout, amounts, rewrite, output, cursor,
                                        [] { return false; });
+    return rewrite.tally();
 }
 
 FusedOutcome FusedRewriteToOutput(const S98Image& image, const S98Layout& layout,

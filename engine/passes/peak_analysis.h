@@ -2,6 +2,7 @@
 // engine knows (the PSGs included).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,12 @@ struct PeakLevels {
     std::int32_t fmSecondPeak = 128;  // smallest non-zero carrier TL seen
     std::int32_t ssgPeak = -1;        // largest SSG volume byte seen with bit 4 clear
     std::int32_t rhythmPeak = -1;     // largest rhythm total level byte seen
+    // Beyond the PEAK row: which chips the SSG volumes were written to (each
+    // its largest byte with bit 4 clear), and the largest ADPCM level.
+    std::int32_t chipSsgPeak = -1;  // the SSG of an OPN, OPN2 or OPNA
+    std::int32_t ym2149Peak = -1;   // stand-alone YM2149s
+    std::int32_t ay8910Peak = -1;   // stand-alone AY-3-8910s
+    std::int32_t adpcmPeak = -1;    // the OPNA's ADPCM level
 };
 
 inline void AnalyseDeviceWrite(const S98Command& command, AlgorithmTable& algorithms,
@@ -38,8 +45,18 @@ inline void AnalyseDeviceWrite(const S98Command& command, AlgorithmTable& algori
     const std::int32_t value = command.data;
     switch (kRegisterClasses[command.reg]) {
         case RegisterClass::SsgVolume:
-            if (command.port == 0 && (value & 0x10) == 0 && value > peaks.ssgPeak) {
-                peaks.ssgPeak = value;
+            if (command.port == 0 && (value & kSsgEnvelopeBit) == 0) {
+                peaks.ssgPeak = std::max(peaks.ssgPeak, value);
+                std::int32_t& chip = command.deviceType == kDeviceAY8910   ? peaks.ay8910Peak
+                                     : command.deviceType == kDeviceYM2149 ? peaks.ym2149Peak
+                                                                           : peaks.chipSsgPeak;
+                chip = std::max(chip, value);
+            }
+            break;
+        case RegisterClass::AdpcmLevel:
+            if (command.port == 1 && command.deviceType == kDeviceYM2608 &&
+                value > peaks.adpcmPeak) {
+                peaks.adpcmPeak = value;
             }
             break;
         case RegisterClass::RhythmTotalLevel:
@@ -62,6 +79,7 @@ inline void AnalyseDeviceWrite(const S98Command& command, AlgorithmTable& algori
             algorithms.Set(AlgorithmChannel(command.port, command.reg), command.deviceIndex,
                            command.data);
             break;
+        case RegisterClass::DacEnable:
         case RegisterClass::None:
             break;
     }

@@ -16,9 +16,11 @@ std::u16string AnalysisWalk(const S98Image& image, const S98Layout& layout,
     return error;
 }
 
-void RewriteWalk(S98Image& image, const S98Layout& layout, AlgorithmTable& algorithms,
-                 const RewriteAmounts& amounts, LogSink& log) {
-    CommandWalk<WalkMode::Trusting>(image, layout, RewriteCommand(image, algorithms, amounts, log));
+RewriteTally RewriteWalk(S98Image& image, const S98Layout& layout, AlgorithmTable& algorithms,
+                         const RewriteAmounts& amounts, LogSink& log) {
+    RewriteCommand rewrite(image, algorithms, amounts, log);
+    CommandWalk<WalkMode::Trusting>(image, layout, rewrite);
+    return rewrite.tally();
 }
 
 ImageOutcome ConvertImage(S98Image& image, VolumeSettings& settings, LogSink& log) {
@@ -34,7 +36,7 @@ ImageOutcome ConvertImage(S98Image& image, VolumeSettings& settings, LogSink& lo
         return outcome;
     }
     // The rewrite continues from the algorithms the analysis left.
-    RewriteWalk(image, layout, algorithms, AmountsOf(settings), log);
+    outcome.tally = RewriteWalk(image, layout, algorithms, AmountsOf(settings), log);
     outcome.rewritten = true;
     return outcome;
 }

@@ -26,15 +26,16 @@ std::u16string AnalysisWalk(const S98Image& image, const S98Layout& layout,
                             AlgorithmTable& algorithms, PeakLevels& peaks);
 
 // The rewrite pass: the trusting walk with RewriteCommand as its visitor,
-// changing the image in place.
-void RewriteWalk(S98Image& image, const S98Layout& layout, AlgorithmTable& algorithms,
-                 const RewriteAmounts& amounts, LogSink& log);
+// changing the image in place. Returns what it did, part by part.
+RewriteTally RewriteWalk(S98Image& image, const S98Layout& layout, AlgorithmTable& algorithms,
+                         const RewriteAmounts& amounts, LogSink& log);
 
 // What a job did to an image in memory.
 struct ImageOutcome {
     std::u16string error;    // empty on success
     bool rewritten = false;  // false in peak-only mode and on error
     PeakLevels peaks;
+    RewriteTally tally;  // once rewritten
 };
 
 // A job on an image in memory: header checks, analysis walk, the PEAK row and
