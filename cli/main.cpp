@@ -26,7 +26,6 @@
 #include "base/text.h"
 #include "decode/decoder.h"
 #include "job/convert_batch.h"
-#include "job/number_field.h"
 #include "job/options.h"
 #include "platform/file_io.h"
 
@@ -300,21 +299,6 @@ std::string OptionName(int code, bool isLong) {
     return std::string("-") + static_cast<char>(code);
 }
 
-// The range of the normalize target of option `letter`, for its message; the
-// job's own check (ValidateSettings) decides what lies outside it.
-std::string TargetRange(char letter) {
-    switch (letter) {
-        case 'F':
-            return "0-127";
-        case 'S':
-            return "0-15";
-        case 'R':
-            return "0-63";
-        default:
-            return "";
-    }
-}
-
 Request ParseArguments(const CommandLine& line) {
     const std::string letters = ShortOptions();
     Batch batch;
@@ -380,25 +364,11 @@ Request ParseArguments(const CommandLine& line) {
         std::u16string text;
         if (option->takesValue) {
             text = value();
-            const std::string typed = "option " + OptionName(code, isLong) + ": '" + ToUtf8(text);
-            if (option->decibels) {
-                // The gain's own syntax, strictly: no hexadecimal, no exponent.
-                if (!morla::ParseDecibels(text)) {
-                    return UsageMistake{typed + "' is not a gain in dB"};
-                }
-                morla::TickOption(batch.settings, option->option, text);
-                continue;
-            }
-            if (!morla::ParseNumber(text)) {
-                return UsageMistake{typed + "' is not a number"};
-            }
-            // A target the job would refuse for every file is refused here,
-            // before any file.
-            morla::VolumeSettings alone;
-            morla::TickOption(alone, option->option, text);
-            if (!morla::ValidateSettings(alone).empty()) {
-                return UsageMistake{typed + "' is out of range (" + TargetRange(option->letter) +
-                                    ")"};
+            // A value the job could not use, or would refuse for every file,
+            // is refused here, before any file.
+            if (const std::u16string mistake = morla::ValueMistake(*option, text);
+                !mistake.empty()) {
+                return UsageMistake{"option " + OptionName(code, isLong) + ": " + ToUtf8(mistake)};
             }
         }
         morla::TickOption(batch.settings, option->option, text);

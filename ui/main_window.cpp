@@ -441,9 +441,29 @@ bool TMORLA_MAIN::AnyOptionTicked() const {
     return false;
 }
 
+std::u16string TMORLA_MAIN::Refusal() const {
+    if (!AnyOptionTicked()) {
+        return std::u16string(morla::kNoOptionText);
+    }
+    // A ticked box's field by the command line's rule: text that it would
+    // refuse is not read as 0 here either. The box is named as its caption
+    // begins ("-Fn: '12O' is not a number").
+    for (const morla::OptionDescription& option : morla::kOptions) {
+        const OptionControls controls = ControlsOf(option.letter);
+        if (controls.field == nullptr || !IsTicked(this->*controls.box)) {
+            continue;
+        }
+        const std::u16string mistake = morla::ValueMistake(option, TextOf(this->*controls.field));
+        if (!mistake.empty()) {
+            const std::u16string_view caption = option.caption;
+            return std::u16string(caption.substr(0, caption.find(u" : "))) + u": " + mistake;
+        }
+    }
+    return morla::SettingsConflict(GatherSettings());
+}
+
 bool TMORLA_MAIN::RefusedToRun() {
-    const std::u16string refusal = AnyOptionTicked() ? morla::SettingsConflict(GatherSettings())
-                                                     : std::u16string(morla::kNoOptionText);
+    const std::u16string refusal = Refusal();
     if (refusal.empty()) {
         return false;
     }

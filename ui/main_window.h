@@ -85,9 +85,12 @@ class TMORLA_MAIN {
     // dialog is cancelled.
     void ChooseAndConvert(DialogChoice choice);
     // Refuses with a message box when no option box is ticked (the album box
-    // alone runs nothing), or when the ticked boxes cannot run together (the
-    // engine's SettingsConflict text); nothing is converted then. Else
-    // converts `paths` as one batch, album by album when the album box is
+    // alone runs nothing), when a ticked box's field holds text the command
+    // line would refuse (the engine's ValueMistake after the box's name,
+    // "-Fn: '12O' is not a number"; unticked boxes' fields are not looked
+    // at), or when the ticked boxes cannot run together (the engine's
+    // SettingsConflict text); nothing is converted then. Else converts
+    // `paths` as one batch, album by album when the album box is
     // ticked, letting the window process its waiting messages before each
     // entry. While the batch runs the title shows its progress and the two
     // buttons are greyed.
@@ -135,7 +138,10 @@ class TMORLA_MAIN {
     void ApplyDpi(UINT dpi);  // font and positions at the given DPI
     void LayOut();            // panel across the top, the list below
     bool AnyOptionTicked() const;
-    // Shows the refusal when no option is ticked or the ticked ones conflict.
+    // Why the ticked boxes cannot run, the first reason of those that
+    // ConvertPaths gives; empty when they can.
+    std::u16string Refusal() const;
+    // Shows the refusal, if there is one; true then.
     bool RefusedToRun();
 
     HWND window_ = nullptr;

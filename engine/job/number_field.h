@@ -20,7 +20,8 @@ namespace morla {
 std::int32_t ParseNumberField(std::u16string_view text);
 
 // The same syntax, strictly: the value, or nothing when the text is not such
-// a number (the command line refuses what the window's fields count as 0).
+// a number (what ParseNumberField counts as 0 is refused by the command line,
+// and by the window in a ticked box's field: see ValueMistake).
 std::optional<std::int32_t> ParseNumber(std::u16string_view text);
 
 // A gain in decibels, in millionths of a dB: decimal digits with an optional

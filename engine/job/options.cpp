@@ -13,6 +13,47 @@ const OptionDescription* FindOption(char letter) {
     return nullptr;
 }
 
+namespace {
+
+// The range of a normalize target, for its message; the job's own check
+// (ValidateSettings) decides what lies outside it.
+std::u16string_view TargetRange(Option option) {
+    switch (option) {
+        case Option::FmTarget:
+            return u"0-127";
+        case Option::SsgTarget:
+            return u"0-15";
+        case Option::RhythmTarget:
+            return u"0-63";
+        default:
+            return u"";
+    }
+}
+
+}  // namespace
+
+std::u16string ValueMistake(const OptionDescription& option, std::u16string_view text) {
+    if (!option.takesValue) {
+        return {};
+    }
+    std::u16string quoted = u"'";
+    quoted += text;
+    quoted += u"'";
+    if (option.decibels) {
+        // The gain's own syntax, strictly: no hexadecimal, no exponent.
+        return ParseDecibels(text) ? std::u16string() : quoted + u" is not a gain in dB";
+    }
+    if (!ParseNumber(text)) {
+        return quoted + u" is not a number";
+    }
+    VolumeSettings alone;
+    TickOption(alone, option.option, text);
+    if (!ValidateSettings(alone).empty()) {
+        return quoted + u" is out of range (" + std::u16string(TargetRange(option.option)) + u")";
+    }
+    return {};
+}
+
 void TickOption(VolumeSettings& settings, Option option, std::u16string_view fieldText) {
     // What each box sets: its flag, and for options with a field, the value.
     struct Target {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 #include <string_view>
 
 #include "job/convert_job.h"
@@ -57,6 +58,14 @@ inline constexpr std::u16string_view kNoOptionText = u"オプションは最低�
 
 // The option whose letter is `letter`, or nullptr.
 const OptionDescription* FindOption(char letter);
+
+// What the command line finds wrong with `text` as the value of `option`,
+// the text quoted as typed: "'12O' is not a number" (the strict number rule,
+// ParseNumber), "'128' is out of range (0-127)" (a normalize target the job
+// would refuse for every file), "'1e3' is not a gain in dB" (ParseDecibels,
+// for the gain). Empty when the text is such a value, and for an option that
+// takes none. The window refuses a ticked box's field by the same rule.
+std::u16string ValueMistake(const OptionDescription& option, std::u16string_view text);
 
 // Sets what ticking the option's box does, with the number field's text for
 // options that take a value (read by the number-field rule, or for the gain

@@ -892,5 +892,65 @@ TEST_F(MainWindowTest, ConflictingBoxesRefuseTheWholeDropWithTheEnginesReason) {
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"one.s98"});
 }
 
+// A ticked box's field holding text that the command line refuses refuses
+// the whole drop, and each button before its dialog opens, in the box of the
+// no-option refusal, naming the box and the text; nothing is converted. An
+// unticked box's field is not looked at, and a valid field still converts.
+TEST_F(MainWindowTest, TickedFieldsTheCommandLineRefusesRefuseDropsAndButtons) {
+    TempDir dir;
+    WriteFileBytes(dir / "one.s98", SmallSong());
+    const std::wstring one = (dir / "one.s98").wstring();
+    const struct {
+        HWND TMORLA_MAIN::*box;
+        HWND TMORLA_MAIN::*field;
+        const wchar_t* text;
+        const wchar_t* refusal;
+    } cases[] = {
+        {&TMORLA_MAIN::C_Fn2, &TMORLA_MAIN::E_Fn2, L"12O", L"-Fn: '12O' is not a number"},
+        {&TMORLA_MAIN::C_fn, &TMORLA_MAIN::E_fn, L"", L"-fn: '' is not a number"},
+        {&TMORLA_MAIN::C_sn, &TMORLA_MAIN::E_sn, L"3 ", L"-sn: '3 ' is not a number"},
+        {&TMORLA_MAIN::C_Fn2, &TMORLA_MAIN::E_Fn2, L"128", L"-Fn: '128' is out of range (0-127)"},
+        {&TMORLA_MAIN::C_Sn2, &TMORLA_MAIN::E_Sn2, L"16", L"-Sn: '16' is out of range (0-15)"},
+        {&TMORLA_MAIN::C_Rn2, &TMORLA_MAIN::E_Rn2, L"64", L"-Rn: '64' is out of range (0-63)"},
+        {&TMORLA_MAIN::C_Rn2, &TMORLA_MAIN::E_Rn2, L"-$1", L"-Rn: '-$1' is out of range (0-63)"},
+        {&TMORLA_MAIN::C_g, &TMORLA_MAIN::E_g, L"1e3", L"-g: '1e3' is not a gain in dB"},
+        {&TMORLA_MAIN::C_g, &TMORLA_MAIN::E_g, L"$10", L"-g: '$10' is not a gain in dB"},
+    };
+    for (const auto& [box, field, text, refusal] : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(refusal)));
+        UntickAll();
+        Tick(window.C_p);  // a valid option beside it does not let the drop through
+        Tick(window.*box);
+        Type(window.*field, text);
+        const MessageBoxSeen dropped = Drop({one});
+        ASSERT_TRUE(dropped.shown);
+        EXPECT_EQ(dropped.owner, Handle());
+        EXPECT_EQ(dropped.caption, L"エラー");
+        EXPECT_EQ(dropped.icon, LoadIconW(nullptr, IDI_ERROR));
+        EXPECT_EQ(dropped.text, refusal);
+        for (HWND button : {window.B_Files, window.B_Folder}) {
+            const std::vector<DialogSeen> seen = Click(button, one);
+            ASSERT_EQ(seen.size(), 1u);
+            EXPECT_FALSE(seen[0].fileDialog);
+            EXPECT_EQ(seen[0].text, refusal);
+        }
+        Type(window.*field, L"0");
+    }
+    EXPECT_EQ(CurrentRows(), Rows{kInstruction});
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"one.s98"});
+
+    // The other fields hold junk, but only the -fn box is ticked.
+    for (const auto& [box, field, text, refusal] : cases) {
+        Type(window.*field, text);
+    }
+    UntickAll();
+    Tick(window.C_fn);
+    Type(window.E_fn, L" 2");
+    const MessageBoxSeen box = Drop({one});
+    EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
+    EXPECT_EQ(CurrentRows(), Joined({{kInstruction}, ConvertedWithFm2(L"one.s98")}));
+    EXPECT_EQ(ReadFileBytes(dir / "one_new.s98").size(), SmallSong().size());
+}
+
 }  // namespace
 }  // namespace morla::test
