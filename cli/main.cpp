@@ -109,9 +109,11 @@ void PrintUsage() {
         }
     }
     text +=
-        "  -g DB, --gain DB : one gain in dB (-6, +3, -4.5) for FM, SSG, RHYTHM\n"
-        "                     and PSG: FM and rhythm move 0.75 dB a step, SSG\n"
-        "                     and PSG about 3 dB, so theirs is the nearest step\n"
+        "  -g DB, --gain DB : one gain in dB (-6, +3, -4.5) for FM, SSG, RHYTHM,\n"
+        "                     PSG and ADPCM: FM and rhythm move 0.75 dB a step,\n"
+        "                     the SSG and a YM2149 3 dB, so theirs is the nearest\n"
+        "                     step; an AY-3-8910 by its own levels, ADPCM in\n"
+        "                     proportion. Rows gain: and not moved: say what moved\n"
         "  -k, --keep-balance : with -F, -S or -R: the largest cut the targets ask\n"
         "                     for, as one gain in dB for every part\n"
         "  -a, --album : normalize album by album: one gain for each album, from\n"
@@ -123,8 +125,8 @@ void PrintUsage() {
         "  --version : show the version\n\n"
         "n is attached (-f3) or the next argument (-f 3): decimal, or hexadecimal\n"
         "after $, x or 0x (-F$7F), with an optional sign. Text that is not such a\n"
-        "number, or a normalize target out of its range, is an error here (the\n"
-        "window's fields count such text as 0). A negative volume down value\n"
+        "number, or a normalize target out of its range, is an error (the window\n"
+        "refuses it in a ticked field too). A negative volume down value\n"
         "raises the volume. -g goes with none of -f, -s and -r, -k with none of\n"
         "-g, -f, -s and -r. Options may be grouped (-vp), and options and FILEs\n"
         "may come in any order; the last of a repeated option wins, and every\n"
