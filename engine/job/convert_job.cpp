@@ -204,8 +204,9 @@ void AppendGainRows(LogSink& log, const VolumeSettings& settings, const PeakLeve
         AddPart(line, "ADPCM",
                 LoudestMove(AdpcmMapFor(gain), tally.adpcmLevels, gain,
                             [](int level) {
-                                return level == 0 ? std::int64_t{0}
-                                                  : std::llround(20e6 * std::log10(level));
+                                // silence counts as half of level 1, as the
+                                // rounding does
+                                return std::llround(20e6 * std::log10(level == 0 ? 0.5 : level));
                             }),
                 tally.adpcm);
     }
