@@ -223,7 +223,7 @@ void ConvertBatch::Settle(FinishedJob& job, FolderFlushes& flushes) {
         flush.covered = RenamesSoFar();
         FileFailure failure;
         flush.failure.reset();
-        if (!FlushFolderToDisk(pending.folder, failure)) {
+        if (!FlushFolderToDisk(pending, failure)) {
             flush.failure = failure;
         }
     }
@@ -260,7 +260,8 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
         return handle(job);
     };
     // However the run ends (a stop, an exception), the outputs of jobs never
-    // handed on are flushed too.
+    // handed on are flushed too, where their folders can be opened (their
+    // jobs are not reported, so nothing is promised about them).
     struct FlushTheRest {
         ConvertBatch& batch;
         FolderFlushes& flushes;
@@ -269,7 +270,7 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
             for (const auto& [folder, last] : batch.deferred_) {
                 if (flushes.done[folder].covered < last) {
                     FileFailure ignored;
-                    FlushFolderToDisk(folder, ignored);
+                    FlushFolderToDisk(PendingFolderFlush{folder, last, nullptr}, ignored);
                 }
             }
             batch.deferred_.clear();
