@@ -2,6 +2,7 @@
 // output the batch already wrote are refused at the write step, by identity.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 
@@ -84,6 +85,45 @@ TEST(Batch, EarlierOutputBesideItsInputIsSkippedAndReplaced) {
             EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), Lowered(kSong, 3));
             EXPECT_EQ(FolderEntries(dir.path()),
                       (std::vector<std::string>{"song.s98", "song_new.s98", "sub"}));
+        }
+    }
+}
+
+// An earlier output is skipped however the batch reaches it: found in its
+// folder, named directly (as a shell's glob over the folder names it), or
+// both, in either order and more than once, in any spelling. None of its
+// entries is an input, so its own input's job replaces it and nothing is
+// converted into song_new_new.s98; running the batch again gives the same.
+TEST(Batch, EarlierOutputIsSkippedWhetherFoundInItsFolderOrNamedDirectly) {
+    const std::vector<std::string> skipped = {"song_new.s98", "-> skipped: output of song.s98"};
+    const std::vector<std::string> folder =
+        Concat({RowsOf("song.s98", "song_new.s98", ""), skipped});
+    const struct {
+        std::vector<std::string> names;
+        std::vector<std::string> rows;
+    } cases[] = {
+        {{"G", "G/song_new.s98"}, Concat({folder, skipped})},
+        {{"G/song_new.s98", "G"}, Concat({skipped, folder})},
+        {{"G", "G/./song_new.s98", "G/song_new.s98"}, Concat({folder, skipped, skipped})},
+        {{"G/song_new.s98", "G/song_new.s98", "G"}, Concat({skipped, skipped, folder})},
+        {{"G/song_new.s98", "G", "./G/song_new.s98"}, Concat({skipped, folder, skipped})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.names));
+        TempDir dir;
+        std::filesystem::create_directory(dir / "G");
+        WriteFileBytes(dir / "G" / "song.s98", kSong);
+        WriteFileBytes(dir / "G" / "song_new.s98", kMine);
+        for (int run = 0; run < 2; ++run) {
+            const BatchRun batch = RunBatch(dir, c.names);
+            EXPECT_EQ(batch.rows, c.rows) << run;
+            const auto entries = std::count_if(c.rows.begin(), c.rows.end(), [](const auto& row) {
+                return row.starts_with("-> ");
+            });
+            EXPECT_EQ(batch.results, std::vector<std::string>(entries, "")) << run;
+            EXPECT_EQ(ReadFileBytes(dir / "G" / "song_new.s98"), Lowered(kSong, 3));
+            EXPECT_EQ(FolderEntries(dir / "G"),
+                      (std::vector<std::string>{"song.s98", "song_new.s98"}));
         }
     }
 }

@@ -229,6 +229,75 @@ TEST(CliCollection, SkippedOutputNamesItsInput) {
     EXPECT_NE(ReadFileBytes(dir / "song_new.s98"), Song());  // replaced by song.s98's output
 }
 
+// `morla -f3 G G/a_new.s98`, as a shell's glob over G gives it after an
+// earlier run: a_new.s98 is a.s98's earlier output however it is named,
+// skipped wherever it comes (found in G, named directly, named twice, before
+// or after G), with or without --album, one file at a time or several. The
+// run succeeds, writes no a_new_new.s98, and a_new.s98 becomes what a run of
+// a.s98 alone makes.
+TEST(CliCollection, EarlierOutputNamedBesideItsFolderIsSkipped) {
+    TempDir alone;
+    WriteFileBytes(alone / "a.s98", Levels(20, 12));
+    ASSERT_EQ(Morla(alone, {"-f3", "a.s98"}).status, 0);
+    const Bytes expected = ReadFileBytes(alone / "a_new.s98");
+    ASSERT_FALSE(expected.empty());
+
+    const std::vector<std::string> skipped = {"a_new.s98", "-> skipped: output of a.s98"};
+    const std::vector<std::string> albumG = {"ALBUM: G", "ALBUM PEAK: FM=20(2nd=20) SSG=12"};
+    // Only a skipped file: nothing measured.
+    const std::vector<std::string> albumDirect = {"ALBUM: files given directly", "ALBUM PEAK:"};
+    const auto rows = [](std::vector<std::vector<std::string>> parts) {
+        std::vector<std::string> all;
+        for (const auto& part : parts) {
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    };
+    const std::vector<std::string> folder = rows({RowsOf("a.s98"), skipped});
+    const struct {
+        std::vector<std::string> files;
+        std::vector<std::string> rows, albumRows;
+    } cases[] = {
+        {{"G", "G/a_new.s98"},
+         rows({folder, skipped}),
+         rows({albumG, folder, albumDirect, skipped})},
+        {{"G/a_new.s98", "G"},
+         rows({skipped, folder}),
+         rows({albumDirect, skipped, albumG, folder})},
+        {{"G", "G/a_new.s98", "G/a_new.s98"},
+         rows({folder, skipped, skipped}),
+         rows({albumG, folder, albumDirect, skipped, skipped})},
+        {{"G/a_new.s98", "G", "G/a_new.s98"},
+         rows({skipped, folder, skipped}),
+         rows({albumDirect, skipped, skipped, albumG, folder})},
+    };
+    for (const bool album : {false, true}) {
+        for (const char* jobs : {"1", "4"}) {
+            for (const auto& c : cases) {
+                SCOPED_TRACE(Printf("--album %d, MORLA_JOBS=%s, ", album, jobs) +
+                             testing::PrintToString(c.files));
+                TempDir dir;
+                fs::create_directory(dir / "G");
+                WriteFileBytes(dir / "G" / "a.s98", Levels(20, 12));
+                WriteFileBytes(dir / "G" / "a_new.s98", Levels(50, 3));  // an earlier output
+                std::vector<std::string> arguments = {"-f3"};
+                if (album) {
+                    arguments.push_back("--album");
+                }
+                arguments.insert(arguments.end(), c.files.begin(), c.files.end());
+                const CliRun run =
+                    Morla(dir, arguments, ".out", std::string("export MORLA_JOBS=") + jobs);
+                EXPECT_EQ(run.status, 0);
+                EXPECT_EQ(run.err, "");
+                EXPECT_EQ(run.rows, album ? c.albumRows : c.rows);
+                EXPECT_EQ(FolderEntries(dir / "G"),
+                          (std::vector<std::string>{"a.s98", "a_new.s98"}));
+                EXPECT_EQ(ReadFileBytes(dir / "G" / "a_new.s98"), expected);
+            }
+        }
+    }
+}
+
 // With --album the files named directly are one album, each folder and each
 // sub-folder another, in the order they first appear; each is normalized
 // from its own loudest file, whatever the number of files at a time. A file

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <iostream>
 #include <map>
 #include <random>
 #include <thread>
@@ -296,6 +297,58 @@ TEST(CliHostile, NextRunRemovesTheLeftoverOfAKilledRun) {
                                                                    "small.s98", "small_new.s98"}));
     ::close(held);
 }
+
+#if defined(__linux__)
+// An output folder that can be written but not read cannot be opened to
+// flush the renames in it: morla flushes the whole file system each output
+// is on instead, and says "-> ok" only then. When that flush fails too,
+// every file it was to cover fails with a write error and the system's
+// reason on standard error (exit 1), its output in place and no temporary
+// file left; one file at a time and four at a time. The folder is shut by a
+// preloaded library (root opens any folder), and for real when not root; the
+// file system flush fails only through the library.
+TEST(CliHostile, OutputFolderThatCannotBeOpenedIsFlushedThroughItsFileSystem) {
+    const std::vector<std::string> songs = SongNames(6);
+    std::vector<std::string> arguments = {"-f3", "-o", "out"};
+    arguments.insert(arguments.end(), songs.begin(), songs.end());
+    for (const bool realFolder : {false, true}) {
+        if (realFolder && ::geteuid() == 0) {
+            std::cout << "note: root opens any folder, so no real folder of mode 0300; "
+                         "the preloaded library stands in\n";
+            continue;
+        }
+        for (const char* jobs : {"1", "4"}) {
+            for (const bool syncfsFails : {false, true}) {
+                SCOPED_TRACE(Printf("real folder %d, MORLA_JOBS=%s, syncfs fails %d", realFolder,
+                                    jobs, syncfsFails));
+                TempDir dir;
+                WriteSongs(dir, 6, 2000);
+                std::filesystem::create_directory(dir / "out");
+                std::string setUp = std::string("export MORLA_JOBS=") + jobs +
+                                    " LD_PRELOAD=" + MORLA_SHUT_FOLDER_PRELOAD +
+                                    (syncfsFails ? " MORLA_TEST_SYNCFS_FAILS=1" : "");
+                setUp += realFolder ? " && chmod 0300 out" : " MORLA_TEST_SHUT_FOLDER=out";
+                const CliRun run = Morla(dir, arguments, ".out", setUp);
+                ::chmod((dir / "out").c_str(), 0700);
+                std::vector<std::string> rows;
+                std::string errors;
+                for (const std::string& song : songs) {
+                    const std::string stem = song.substr(0, song.size() - 4);
+                    rows.insert(rows.end(),
+                                {song, "output file:" + stem + "_new.s98  volume down: FM=3",
+                                 syncfsFails ? "-> output file write error." : "-> ok"});
+                    errors += syncfsFails ? "morla: out/: Input/output error\n" : "";
+                    EXPECT_TRUE(std::filesystem::exists(dir / "out" / (stem + "_new.s98")));
+                }
+                EXPECT_EQ(run.status, syncfsFails ? 1 : 0);
+                EXPECT_EQ(run.rows, rows);
+                EXPECT_EQ(run.err, errors);
+                EXPECT_EQ(FolderEntries(dir / "out").size(), songs.size());  // no temporary file
+            }
+        }
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace morla::test

@@ -8,7 +8,9 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <iostream>
 
+#include "job/convert_batch.h"
 #include "platform/file_io.h"
 #include "test_support.h"
 
@@ -267,6 +269,109 @@ TEST(FileSafety, InputsThatAreNotRegularFilesAreRefusedAtOnce) {
     }
     ::close(listener);
     EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"fifo.s98", "socket.s98"}));
+}
+
+#endif
+
+#if defined(__linux__)
+
+// One run of a batch of songs whose outputs go into a folder that cannot be
+// opened to flush it.
+struct ShutFolderRun {
+    std::vector<std::string> results;  // message|reason, in input order
+    std::vector<std::string> reasonPaths;
+    std::vector<std::string> outputs;  // the output folder afterwards
+};
+
+// Converts eight songs into dir/out with -f3: one Convert at a time (as the
+// window and `MORLA_JOBS=1` do, each job flushing its own rename), or
+// through ConvertAll on three workers (the flush shared and left to the
+// batch). Each job's last row is checked against its result.
+ShutFolderRun ConvertIntoShutFolder(const TempDir& dir, std::size_t workers) {
+    std::vector<std::u16string> paths;
+    for (int i = 0; i < 8; ++i) {
+        WriteFileBytes(dir / Printf("s%d.s98", i), Stream({}, {{0xB0, 7}, {0x40, i}}).bytes());
+        paths.push_back(PathOf(dir / Printf("s%d.s98", i)));
+    }
+    ConvertBatch batch(paths, {PathOf(dir / "out")});
+    ShutFolderRun run;
+    const auto keep = [&](const JobResult& result, const std::u16string& lastRow) {
+        run.results.push_back(ToUtf8(result.message) + "|" + ToUtf8(result.failure.reason));
+        run.reasonPaths.push_back(ToUtf8(result.failure.path));
+        EXPECT_EQ(ToUtf8(lastRow),
+                  result.message.empty() ? "-> ok" : "-> " + ToUtf8(result.message));
+    };
+    if (workers == 1) {
+        for (std::size_t index = 0; index < batch.size(); ++index) {
+            RecordingSink log;
+            const JobResult result = batch.Convert(index, Options().Fm(3), log);
+            keep(result, log.rows.back());
+        }
+    } else {
+        batch.ConvertAll(Options().Fm(3), workers, [&](const FinishedJob& job) {
+            keep(job.result, job.rows.back());
+            return true;
+        });
+    }
+    ::chmod((dir / "out").c_str(), 0700);
+    run.outputs = FolderEntries(dir / "out");
+    return run;
+}
+
+// An output folder that can be written but not read cannot be opened to
+// flush the rename in it: a flush of the whole file system the output is on
+// covers the rename instead, and only when that fails too is the job a write
+// error, with the system's reason, its rename standing and no temporary file
+// left. Never "-> ok" without a flush that covers the rename, whether each
+// job flushes its own or jobs run at once share one. As root (who opens any
+// folder) the fault hook stands in for the folder; a real one otherwise.
+TEST(FileSafety, FolderThatCannotBeOpenedIsCoveredByAFlushOfItsFileSystem) {
+    const std::vector<std::string> outputs = {"s0_new.s98", "s1_new.s98", "s2_new.s98",
+                                              "s3_new.s98", "s4_new.s98", "s5_new.s98",
+                                              "s6_new.s98", "s7_new.s98"};
+    const std::string kFailed = "output file write error.|Input/output error";
+    for (const bool realFolder : {false, true}) {
+        if (realFolder && ::geteuid() == 0) {
+            std::cout << "note: root opens any folder, so no real folder of mode 0300; "
+                         "the fault hook stands in\n";
+            continue;
+        }
+        for (const std::size_t workers : {1, 3}) {
+            for (const bool fallbackFails : {false, true}) {
+                SCOPED_TRACE(Printf("real folder %d, workers %zu, file system flush fails %d",
+                                    realFolder, workers, fallbackFails));
+                TempDir dir;
+                std::filesystem::create_directory(dir / "out");
+                if (realFolder) {
+                    ::chmod((dir / "out").c_str(), 0300);
+                } else {
+                    InjectFileFault(FileStep::OpenFolder);
+                }
+                if (fallbackFails) {
+                    InjectFileFault(FileStep::FlushFileSystem);
+                }
+                const ShutFolderRun run = ConvertIntoShutFolder(dir, workers);
+                EXPECT_EQ(run.outputs, outputs);  // renamed, no temporary file
+                ASSERT_EQ(run.results.size(), 8u);
+                if (!fallbackFails) {
+                    EXPECT_EQ(run.results, std::vector<std::string>(8, "|"));
+                    continue;
+                }
+                // The first flush fails: its job, and at once the jobs it
+                // covered (only those that started before the first was
+                // handed on); one at a time, the fault is used up by the first.
+                EXPECT_EQ(run.results[0], kFailed);
+                EXPECT_EQ(run.reasonPaths[0], ToUtf8(PathOf(dir / "out")) + "/");
+                for (std::size_t i = 1; i < run.results.size(); ++i) {
+                    if (workers == 1 || i >= 2 * workers) {
+                        EXPECT_EQ(run.results[i], "|") << i;
+                    } else {
+                        EXPECT_TRUE(run.results[i] == "|" || run.results[i] == kFailed) << i;
+                    }
+                }
+            }
+        }
+    }
 }
 
 #endif

@@ -88,6 +88,7 @@ const std::vector<std::pair<std::string, Bytes>> kFiles = [] {
         {"two/", {}},
         {"one/s.s98", Song(30, 300)},
         {"two/s.s98", Song(40, 1)},
+        {"one/s_new.s98", Song(45, 0)},  // an earlier output, named beside its folder too
         {"big.s98", Song(5, 1024)},
         {"big_new.s98", Song(50, 0)},  // an earlier output, skipped
         {"a.s98", Song(6, 512)},       // and "a": one output
@@ -106,10 +107,11 @@ const std::vector<std::pair<std::string, Bytes>> kFiles = [] {
 // "T5.S98" is t5.s98 given again where names ignore case (Windows), a
 // missing file elsewhere.
 const std::vector<std::string> kInputs = {
-    "t0.s98",    "big.s98", "t1.s98",    "a.s98",       "a",           "t2.s98",  "c.s98",
-    "c_new.s98", "t3.s98",  "t4.s98",    "big_new.s98", "t5.s98",      "T5.S98",  "y_new.s98",
-    "y.s98",     "t6.s98",  "bad.s98",   "t7.s98",      "missing.s98", "t8.s98",  "one",
-    "empty.s98", "t9.s98",  "one/s.s98", "t10.s98",     "two/s.s98",   "t11.s98", "./t11.s98",
+    "t0.s98",      "big.s98",       "t1.s98",    "a.s98",   "a",           "t2.s98",
+    "c.s98",       "c_new.s98",     "t3.s98",    "t4.s98",  "big_new.s98", "t5.s98",
+    "T5.S98",      "y_new.s98",     "y.s98",     "t6.s98",  "bad.s98",     "t7.s98",
+    "missing.s98", "one/s_new.s98", "t8.s98",    "one",     "empty.s98",   "t9.s98",
+    "one/s.s98",   "t10.s98",       "two/s.s98", "t11.s98", "./t11.s98",   "one/s_new.s98",
 };
 
 TEST(ParallelBatch, GivesTheRowsFilesAndResultsOfOneJobAtATime) {
@@ -126,7 +128,7 @@ TEST(ParallelBatch, GivesTheRowsFilesAndResultsOfOneJobAtATime) {
             SCOPED_TRACE(std::string(c.name) + " -o " + outputFolder);
             const Outcome reference =
                 RunBatch(kFiles, kInputs, c.settings, 0, c.album, outputFolder);
-            ASSERT_EQ(reference.results.size(), kInputs.size());
+            ASSERT_EQ(reference.results.size(), kInputs.size() + 1);  // "one" holds two files
             for (const std::size_t workers : {1, 2, 3}) {
                 SCOPED_TRACE(workers);
                 const Outcome overlapped =
@@ -139,9 +141,11 @@ TEST(ParallelBatch, GivesTheRowsFilesAndResultsOfOneJobAtATime) {
     }
     // The batch rules were met in the run that writes beside the inputs.
     const Outcome reference = RunBatch(kFiles, kInputs, Options().Fm(3), 0, false, "");
+    // The result of an input's first entry; the folder "one" is two entries.
     const auto resultOf = [&](const std::string& input) {
-        return reference
-            .results[std::find(kInputs.begin(), kInputs.end(), input) - kInputs.begin()];
+        const auto at = std::find(kInputs.begin(), kInputs.end(), input) - kInputs.begin();
+        const auto folder = std::find(kInputs.begin(), kInputs.end(), "one") - kInputs.begin();
+        return reference.results[at + (at > folder ? 1 : 0)];
     };
     EXPECT_EQ(resultOf("a"), "output file already written.|");
     EXPECT_EQ(resultOf("./t11.s98"), "output file already written.|");
@@ -150,6 +154,8 @@ TEST(ParallelBatch, GivesTheRowsFilesAndResultsOfOneJobAtATime) {
     EXPECT_EQ(resultOf("y.s98"), "|");
     EXPECT_EQ(reference.files.at("big_new.s98").size(), Song(5, 1024).size());
     EXPECT_EQ(resultOf("one/s.s98"), "output file already written.|");  // after the folder "one"
+    EXPECT_EQ(resultOf("one/s_new.s98"), "|");  // skipped, replaced by the folder's one/s.s98
+    EXPECT_EQ(reference.files.at("one/s_new.s98").size(), Song(30, 300).size());
     EXPECT_EQ(resultOf("missing.s98").rfind("input file open error.|", 0), 0u);
 }
 

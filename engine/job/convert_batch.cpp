@@ -96,11 +96,17 @@ void ConvertBatch::Expand(const std::vector<std::u16string>& paths) {
 
 // A file whose name is the output name of another file of the batch, in the
 // same folder, is that file's earlier output. Folders are compared by
-// identity (any spelling), names as the system compares them.
+// identity (any spelling), names as the system compares them. Every entry
+// that reaches such a file is skipped, whether a folder brought it or it was
+// named directly, once or more: none of them is an input whose job could make
+// the other file's job refuse its output.
 void ConvertBatch::FindLeftovers() {
-    // Files by folder and name.
-    std::map<std::pair<std::tuple<std::uint64_t, std::uint64_t>, std::u16string>, std::size_t>
-        files;
+    // The entries of each file, by folder and name.
+    using Key = std::pair<std::tuple<std::uint64_t, std::uint64_t>, std::u16string>;
+    const auto keyOf = [](const FileIdentity& folder, std::u16string_view path) {
+        return Key(std::tuple(folder.volume, folder.file), NameKey(FileNamePart(path)));
+    };
+    std::map<Key, std::vector<std::size_t>> files;
     std::vector<std::optional<FileIdentity>> folders(entries_.size());
     for (std::size_t index = 0; index < entries_.size(); ++index) {
         if (entries_[index].kind != EntryKind::File) {
@@ -108,9 +114,7 @@ void ConvertBatch::FindLeftovers() {
         }
         folders[index] = FolderIdentityOf(entries_[index].path);
         if (folders[index]) {
-            files.emplace(std::pair(std::tuple(folders[index]->volume, folders[index]->file),
-                                    NameKey(FileNamePart(entries_[index].path))),
-                          index);
+            files[keyOf(*folders[index], entries_[index].path)].push_back(index);
         }
     }
     std::vector<std::optional<std::size_t>> leftoverOf(entries_.size());
@@ -118,12 +122,14 @@ void ConvertBatch::FindLeftovers() {
         if (!folders[index]) {
             continue;
         }
-        const std::u16string output = OutputPathFor(entries_[index].path);
-        const auto found =
-            files.find(std::pair(std::tuple(folders[index]->volume, folders[index]->file),
-                                 NameKey(FileNamePart(output))));
-        if (found != files.end() && found->second != index) {
-            leftoverOf[found->second] = index;
+        const auto found = files.find(keyOf(*folders[index], OutputPathFor(entries_[index].path)));
+        if (found == files.end()) {
+            continue;
+        }
+        for (const std::size_t output : found->second) {
+            if (output != index) {
+                leftoverOf[output] = index;
+            }
         }
     }
     for (std::size_t index = 0; index < entries_.size(); ++index) {
@@ -223,7 +229,7 @@ void ConvertBatch::Settle(FinishedJob& job, FolderFlushes& flushes) {
         flush.covered = RenamesSoFar();
         FileFailure failure;
         flush.failure.reset();
-        if (!FlushFolderToDisk(pending.folder, failure)) {
+        if (!FlushFolderToDisk(pending, failure)) {
             flush.failure = failure;
         }
     }
@@ -260,7 +266,8 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
         return handle(job);
     };
     // However the run ends (a stop, an exception), the outputs of jobs never
-    // handed on are flushed too.
+    // handed on are flushed too, where their folders can be opened (their
+    // jobs are not reported, so nothing is promised about them).
     struct FlushTheRest {
         ConvertBatch& batch;
         FolderFlushes& flushes;
@@ -269,7 +276,7 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
             for (const auto& [folder, last] : batch.deferred_) {
                 if (flushes.done[folder].covered < last) {
                     FileFailure ignored;
-                    FlushFolderToDisk(folder, ignored);
+                    FlushFolderToDisk(PendingFolderFlush{folder, last, nullptr}, ignored);
                 }
             }
             batch.deferred_.clear();

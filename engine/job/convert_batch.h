@@ -39,8 +39,9 @@ namespace morla {
 // A file whose name is the output name of another file of the batch in the
 // same folder (X_new.s98 beside X.s98) is that file's earlier output: it is
 // skipped ("skipped: output of X.s98", a success), is no input for the rule
-// above, and X's job replaces it. So running the same batch twice gives the
-// same files and results.
+// above, and X's job replaces it. That holds for every entry that reaches it,
+// found in a folder or named directly, once or more (`G G/X_new.s98` skips
+// both). So running the same batch twice gives the same files and results.
 //
 // Outputs go beside their inputs, or all into one folder given at the start.
 //

@@ -13,7 +13,8 @@
 namespace morla::file_io {
 namespace {
 
-std::array<std::atomic<int>, 5> injectedFaults{};
+std::array<std::atomic<int>, static_cast<std::size_t>(FileStep::FlushFileSystem) + 1>
+    injectedFaults{};
 
 }  // namespace
 

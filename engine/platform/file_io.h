@@ -103,10 +103,18 @@ enum class WriteStatus {
     WriteError,  // a failed or short write, a failed flush to disk or close
 };
 
+// A committed output, held open by its file layer until its folder is
+// flushed (see PendingFolderFlush).
+struct HeldOutput;
+
 // A folder whose flush a committed output still waits for (see Commit).
 struct PendingFolderFlush {
     std::u16string folder;      // as the output's path gives it; empty: the current folder
     std::uint64_t renamed = 0;  // the rename's number in this process (RenamesSoFar)
+    // The output itself, open: where the folder cannot be opened to flush it
+    // (it can be written but not read), a flush of the whole file system the
+    // output is on covers the rename instead. None: the folder's flush only.
+    std::shared_ptr<const HeldOutput> output;
 };
 
 struct WriteOutcome {
@@ -120,9 +128,12 @@ struct WriteOutcome {
 // flush started after the n-th rename covers that rename.
 std::uint64_t RenamesSoFar();
 
-// Flushes `folder` (PendingFolderFlush::folder) to disk, so that the renames
-// in it survive a power cut. False, with the reason, when it failed.
-bool FlushFolderToDisk(const std::u16string& folder, FileFailure& failure);
+// Flushes the folder of `pending` to disk, so that the renames in it survive
+// a power cut: renames up to RenamesSoFar() at the call are covered. A folder
+// that cannot be opened to flush it is covered by a flush of the file system
+// of `pending.output` where the system has one (Linux), else it fails. False,
+// with the reason, when it failed.
+bool FlushFolderToDisk(const PendingFolderFlush& pending, FileFailure& failure);
 
 // A new file that replaces the file at `path` whole, or not at all, written
 // in pieces as it is made. Until Commit the bytes go to a temporary file of a
@@ -151,11 +162,15 @@ class OutputFile {
     bool ok() const;
     // The first failure so far (OpenError when the temporary file could not
     // be created, WriteError when a write failed), else the outcome of
-    // flushing and renaming. Call once. With `flushFolder` false, a system
-    // whose renames need a folder flush to be durable (POSIX) leaves it to
-    // the caller: the outcome names the folder (pendingFlush), and the output
-    // is not durable until FlushFolderToDisk of it has succeeded, after this
-    // rename. Many renames into one folder can then share one flush.
+    // flushing and renaming. Call once. A folder that cannot be opened to
+    // flush it (one that can be written but not read) is covered by a flush
+    // of the output's whole file system (Linux: syncfs); where that cannot
+    // be had, or fails, the outcome is a write error (the rename stands).
+    // With `flushFolder` false, a system whose renames need a folder flush to
+    // be durable (POSIX) leaves it to the caller: the outcome names the folder
+    // and holds the output open (pendingFlush), and the output is not durable
+    // until FlushFolderToDisk of it has succeeded, after this rename. Many
+    // renames into one folder can then share one flush.
     WriteOutcome Commit(bool flushFolder = true);
 
   private:
@@ -183,13 +198,17 @@ void OpenClosedStandardDescriptors();
 enum class FileStep {
     CreateTemporary,
     Write,
-    Flush,        // the temporary file to disk
-    Rename,       // over the target
-    FlushFolder,  // the folder, after the rename
+    Flush,            // the temporary file to disk
+    Rename,           // over the target
+    FlushFolder,      // the folder, after the rename
+    OpenFolder,       // the folder, opened to flush it (POSIX)
+    FlushFileSystem,  // the output's file system, when its folder cannot be opened (Linux)
 };
 
-// Makes the next OutputFile fail at `step` as if the system had
-// reported an input/output error there. For tests of the failure paths.
+// Makes the next OutputFile (or folder flush, FlushFolderToDisk) fail at
+// `step` as if the system had reported an input/output error there, or at
+// OpenFolder as if the folder could be written but not read. For tests of the
+// failure paths.
 void InjectFileFault(FileStep step);
 
 }  // namespace morla

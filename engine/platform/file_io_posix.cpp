@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <system_error>
 
@@ -332,18 +333,62 @@ bool FlushToDisk(int fd, FileStep step) {
     return true;
 }
 
-// Flushes the folder's entry of a renamed file. File systems that cannot
-// flush a folder (EINVAL, ENOTSUP) make the rename durable by themselves.
-bool FlushFolder(const std::string& folder) {
-    Descriptor dir(
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+// Opens `folder` ("" for the current one) to flush it: -1, with errno, when
+// it cannot be, as a folder that can be written but not read (mode 0300).
+int OpenFolderToFlush(const std::string& folder) {
+    if (file_io::TakeInjectedFault(FileStep::OpenFolder)) {
+        errno = EACCES;
+        return -1;
+    }
+    return ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Flushes the whole file system the open file `fd` is on, which covers every
+// rename made on it before the call (Linux's syncfs). False where the system
+// has no such flush or there is no file (`fd` < 0), errno then left as it was.
+bool FlushFileSystem(int fd) {
+#if defined(__linux__)
+    if (fd < 0) {
+        return false;
+    }
+    if (file_io::TakeInjectedFault(FileStep::FlushFileSystem)) {
+        errno = EIO;
+        return false;
+    }
+    return ::syncfs(fd) == 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
+// Flushes the folder's entry of a renamed file, so that the rename survives a
+// power cut. File systems that cannot flush a folder (EINVAL, ENOTSUP) make
+// the rename durable by themselves. A folder that cannot be opened is not
+// flushed through: the flush of the file system of the renamed file (`output`,
+// a descriptor of it, or -1) covers the rename instead, or nothing does.
+bool FlushFolder(const std::string& folder, int output) {
+    Descriptor dir(OpenFolderToFlush(folder));
     if (!dir.valid()) {
-        return true;  // nothing to flush through; the rename stands
+        return FlushFileSystem(output);
     }
     return FlushToDisk(dir.get(), FileStep::FlushFolder) || errno == EINVAL || errno == ENOTSUP;
 }
 
 }  // namespace
+
+// A descriptor of a committed output, open until the last holder lets go.
+struct HeldOutput {
+    explicit HeldOutput(int fd) : fd(fd) {}
+    ~HeldOutput() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    HeldOutput(const HeldOutput&) = delete;
+    HeldOutput& operator=(const HeldOutput&) = delete;
+    const int fd;
+};
 
 std::optional<FileIdentity> IdentifyFile(const std::u16string& path) {
     struct stat status;
@@ -499,9 +544,9 @@ std::uint64_t RenamesSoFar() {
     return renames.load();
 }
 
-bool FlushFolderToDisk(const std::u16string& folder, FileFailure& failure) {
-    const std::string path = ToUtf8(folder);
-    if (FlushFolder(path)) {
+bool FlushFolderToDisk(const PendingFolderFlush& pending, FileFailure& failure) {
+    const std::string path = ToUtf8(pending.folder);
+    if (FlushFolder(path, pending.output ? pending.output->fd : -1)) {
         return true;
     }
     failure = Failure(path.empty() ? std::string(".") : path, errno);
@@ -520,9 +565,11 @@ WriteOutcome OutputFile::Commit(bool flushFolder) {
     }
     // A second descriptor keeps the file open through the rename (and its
     // lock held): its stamp is taken after the rename, which changes it, and
-    // whatever another process then does to the name.
-    const Descriptor kept(::dup(temporary.fd()));
-    if (!kept.valid() || !temporary.Close()) {
+    // whatever another process then does to the name; and through the folder
+    // flush, for the flush of its file system where the folder cannot be
+    // opened.
+    const auto kept = std::make_shared<const HeldOutput>(::dup(temporary.fd()));
+    if (kept->fd < 0 || !temporary.Close()) {
         state.Fail(WriteStatus::WriteError, state.target);
         return state.outcome;
     }
@@ -532,13 +579,13 @@ WriteOutcome OutputFile::Commit(bool flushFolder) {
     }
     const std::uint64_t renamed = ++renames;
     struct stat status;
-    if (::fstat(kept.get(), &status) != 0) {
+    if (::fstat(kept->fd, &status) != 0) {
         state.Fail(WriteStatus::WriteError, state.target);
         return state.outcome;
     }
     if (!flushFolder) {
-        state.outcome.pendingFlush = PendingFolderFlush{FromUtf8(state.folder), renamed};
-    } else if (!FlushFolder(state.folder)) {
+        state.outcome.pendingFlush = PendingFolderFlush{FromUtf8(state.folder), renamed, kept};
+    } else if (!FlushFolder(state.folder, kept->fd)) {
         state.Fail(WriteStatus::WriteError, state.folder.empty() ? std::string(".") : state.folder);
         return state.outcome;
     }

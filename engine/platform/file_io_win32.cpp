@@ -415,7 +415,7 @@ std::uint64_t RenamesSoFar() {
     return 0;
 }
 
-bool FlushFolderToDisk(const std::u16string& /*folder*/, FileFailure& /*failure*/) {
+bool FlushFolderToDisk(const PendingFolderFlush& /*pending*/, FileFailure& /*failure*/) {
     return true;  // MOVEFILE_WRITE_THROUGH: each rename is on disk already
 }
 
