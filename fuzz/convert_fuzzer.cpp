@@ -7,6 +7,8 @@
 //     decoder, walked in arbitrary stretches, visits them too and stops at
 //     the same fault; the level-write walk on every decoder this processor
 //     runs visits the level writes among them and stops at the same fault;
+//   - the job's amount arithmetic gives the reference amounts for the peaks
+//     measured;
 //   - a job on a file (the fused or two-pass walks writing as they go) leaves
 //     the input as it was, gives the in-memory job's rows and bytes, and
 //     leaves no file behind when it fails.
@@ -19,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,9 @@
 #include "decode/decoder.h"
 #include "decode/level_write_walk.h"
 #include "format/chip_model.h"
+#include "job/amounts.h"
 #include "job/convert_batch.h"
+#include "job/report_rows.h"
 #include "reference/command_walk.h"
 #include "reference/reference.h"
 
@@ -134,8 +139,7 @@ std::u16string Walk(const morla::S98Image& image, const morla::S98Layout& layout
 
 // Whether a job with `settings` may change the data byte of the write.
 bool IsLevelWrite(const Visit& visit, const morla::VolumeSettings& settings) {
-    const bool psg = (settings.gainGiven || settings.keepBalance) &&
-                     morla::IsPsgDevice(visit.deviceType) &&
+    const bool psg = morla::MovesByOneGain(settings) && morla::IsPsgDevice(visit.deviceType) &&
                      morla::kRegisterClasses[visit.reg] == morla::RegisterClass::SsgVolume;
     if (!morla::IsRewrittenDevice(visit.deviceType) && !psg) {
         return false;
@@ -147,7 +151,7 @@ bool IsLevelWrite(const Visit& visit, const morla::VolumeSettings& settings) {
         case morla::RegisterClass::RhythmTotalLevel:
             return visit.port == 0;
         case morla::RegisterClass::AdpcmLevel:
-            return (settings.gainGiven || settings.keepBalance) && visit.port == 1 &&
+            return morla::MovesByOneGain(settings) && visit.port == 1 &&
                    visit.deviceType == morla::kDeviceYM2608;
         default:
             return false;
@@ -161,27 +165,44 @@ morla::VolumeSettings SettingsFrom(FuzzedDataProvider& input) {
         return input.ConsumeBool() ? input.ConsumeIntegral<std::int32_t>()
                                    : input.ConsumeIntegralInRange<std::int32_t>(-140, 140);
     };
-    settings.fmDownGiven = input.ConsumeBool();
-    settings.fmDown = amount();
-    settings.ssgDownGiven = input.ConsumeBool();
-    settings.ssgDown = amount();
-    settings.rhythmDownGiven = input.ConsumeBool();
-    settings.rhythmDown = amount();
-    settings.fmTargetGiven = input.ConsumeBool();
-    settings.fmTarget = input.ConsumeIntegralInRange<std::int32_t>(-1, 128);
-    settings.ssgTargetGiven = input.ConsumeBool();
-    settings.ssgTarget = input.ConsumeIntegralInRange<std::int32_t>(-1, 16);
-    settings.rhythmTargetGiven = input.ConsumeBool();
-    settings.rhythmTarget = input.ConsumeIntegralInRange<std::int32_t>(-1, 64);
+    // A value is read for every option, ticked or not, so that the seeds
+    // keep their meaning.
+    const auto tick = [](bool ticked, std::int32_t value) {
+        return ticked ? std::optional<std::int32_t>(value) : std::nullopt;
+    };
+    bool ticked = input.ConsumeBool();
+    settings.fmDown = tick(ticked, amount());
+    ticked = input.ConsumeBool();
+    settings.ssgDown = tick(ticked, amount());
+    ticked = input.ConsumeBool();
+    settings.rhythmDown = tick(ticked, amount());
+    ticked = input.ConsumeBool();
+    settings.fmTarget = tick(ticked, input.ConsumeIntegralInRange<std::int32_t>(-1, 128));
+    ticked = input.ConsumeBool();
+    settings.ssgTarget = tick(ticked, input.ConsumeIntegralInRange<std::int32_t>(-1, 16));
+    ticked = input.ConsumeBool();
+    settings.rhythmTarget = tick(ticked, input.ConsumeIntegralInRange<std::int32_t>(-1, 64));
     settings.showDetail = input.ConsumeBool();
     settings.peakOnly = input.ConsumeBool();
     settings.useSecondPeak = input.ConsumeBool();
     // a gain of every part, now and then; the engine takes any mix of
     // options (the front ends refuse some)
-    settings.gainGiven = input.ConsumeIntegralInRange<int>(0, 3) == 0;
-    settings.gainMicroDb = input.ConsumeIntegralInRange<std::int64_t>(-100000000000, 100000000000);
+    ticked = input.ConsumeIntegralInRange<int>(0, 3) == 0;
+    const std::int64_t gain =
+        input.ConsumeIntegralInRange<std::int64_t>(-100000000000, 100000000000);
+    if (ticked) {
+        settings.gainMicroDb = gain;
+    }
     settings.keepBalance = input.ConsumeIntegralInRange<int>(0, 3) == 0;
     return settings;
+}
+
+// One job on its own: a batch of one file. The empty text on success, else
+// the job's message.
+std::u16string RunSingleJob(const std::u16string& path, const morla::VolumeSettings& settings,
+                            morla::LogSink& log) {
+    morla::ConvertBatch batch({path});
+    return batch.RunJob(0, settings, log).message;
 }
 
 // The same job through the file layer, in a folder of this process.
@@ -203,7 +224,7 @@ void CheckThroughFiles(const std::vector<std::uint8_t>& bytes,
                static_cast<std::streamsize>(bytes.size()));
 
     RecordingSink log;
-    const std::u16string error = morla::ConvertJob(morla::FromUtf8(input.string()), settings, log);
+    const std::u16string error = RunSingleJob(morla::FromUtf8(input.string()), settings, log);
     std::ifstream reread(input, std::ios::binary);
     const std::vector<std::uint8_t> after((std::istreambuf_iterator<char>(reread)), {});
     CHECK(after == bytes);  // the input is only ever read
@@ -261,15 +282,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The job in memory.
     morla::S98Image image = morla::S98Image::FromBytes(bytes.data(), bytes.size());
-    morla::VolumeSettings jobSettings = settings;
     RecordingSink log;
-    const morla::ImageOutcome outcome = morla::ConvertImage(image, jobSettings, log);
+    const morla::ImageOutcome outcome = morla::ConvertImage(image, settings, log);
     CHECK(outcome.error == walkError);
     CHECK(image.size() == original.size());
     if (!outcome.rewritten) {
         CHECK(std::memcmp(image.data(), original.data(), image.size()) == 0);
     } else {
         CHECK(!settings.peakOnly);
+        CHECK(morla::WorkOutAmounts(settings, outcome.peaks, outcome.peaks) == outcome.amounts);
         std::vector<bool> mayChange(image.size(), false);
         for (const Visit& visit : checked) {
             if (IsLevelWrite(visit, settings)) {
@@ -289,8 +310,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             morla::UseDecoder(morla::Decoders().back());  // scalar, which runs everywhere
         }
         if (outcome.rewritten) {
-            log.Append(morla::FormatSummaryLine(u"in_new.s98", jobSettings));
-            morla::AppendGainRows(log, jobSettings, outcome.peaks, layout, outcome.tally);
+            log.Append(morla::FormatSummaryLine(u"in_new.s98", settings, outcome.amounts));
+            morla::AppendGainRows(log, settings, outcome.amounts, outcome.peaks, layout,
+                                  outcome.tally);
         }
         CheckThroughFiles(bytes, settings, outcome.error, log.rows,
                           outcome.rewritten ? &image : nullptr);

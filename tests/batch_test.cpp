@@ -184,7 +184,7 @@ TEST(Batch, OutputThatIsTheJobsOwnInputIsRefused) {
     WriteFileBytes(dir / "song_new.s98", kMine);
     std::filesystem::create_symlink("song_new.s98", dir / "song.s98");
     RecordingSink log;
-    EXPECT_EQ(ToUtf8(ConvertJob(PathOf(dir / "song.s98"), Options().Fm(3), log)), kIsInput);
+    EXPECT_EQ(ToUtf8(RunSingleJob(PathOf(dir / "song.s98"), Options().Fm(3), log)), kIsInput);
     EXPECT_EQ(ReadFileBytes(dir / "song_new.s98"), kMine);
 }
 #endif

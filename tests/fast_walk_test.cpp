@@ -8,6 +8,7 @@
 
 #include "decode/decoder.h"
 #include "decode/level_write_walk.h"
+#include "job/report_rows.h"
 #include "reference/command_walk.h"
 #include "reference/reference.h"
 #include "test_support.h"
@@ -270,17 +271,17 @@ TEST(BlockScan, EveryDecoderVisitsTheLevelWritesTheReferenceVisits) {
 
 // What the reference gives for a job: ConvertImage on the bytes in memory,
 // then the summary line; the output is the rewritten image.
-JobRun ReferenceJob(const Bytes& bytes, VolumeSettings settings) {
+JobRun ReferenceJob(const Bytes& bytes, const VolumeSettings& settings) {
     S98Image image = S98Image::FromBytes(bytes.data(), bytes.size());
     RecordingSink log;
     const ImageOutcome outcome = ConvertImage(image, settings, log);
     JobRun run;
     run.error = ToUtf8(outcome.error);
     if (outcome.error.empty() && outcome.rewritten) {
-        log.Append(FormatSummaryLine(u"in_new.s98", settings));
+        log.Append(FormatSummaryLine(u"in_new.s98", settings, outcome.amounts));
         S98Layout layout;
         ReadHeader(image, layout);
-        AppendGainRows(log, settings, outcome.peaks, layout, outcome.tally);
+        AppendGainRows(log, settings, outcome.amounts, outcome.peaks, layout, outcome.tally);
         run.output = Bytes(image.data(), image.data() + image.size());
     }
     run.rows = log.Utf8Rows();

@@ -179,7 +179,7 @@ TEST(FileSafety, ShortRelativePathToADeepFolderIsConverted) {
     // Wine takes long paths in any form; Windows only the long form.
     const std::u16string system = SystemPathOf(path + u"x.s98");
     EXPECT_EQ(std::wstring(system.begin(), system.end()), input);
-    EXPECT_EQ(ConvertJob(path + u"x.s98", Options().Fm(3), log), u"");
+    EXPECT_EQ(RunSingleJob(path + u"x.s98", Options().Fm(3), log), u"");
     SetCurrentDirectoryW(before);
     EXPECT_NE(GetFileAttributesW(output.c_str()), INVALID_FILE_ATTRIBUTES);
 
@@ -238,7 +238,7 @@ TEST(FileSafety, OutputTakesTheInputsPermissionBits) {
 std::string ErrorWithin5Seconds(const std::filesystem::path& input) {
     auto job = std::async(std::launch::async, [input] {
         RecordingSink log;
-        return ToUtf8(ConvertJob(FromUtf8(input.string()), Options().Fm(3), log));
+        return ToUtf8(RunSingleJob(FromUtf8(input.string()), Options().Fm(3), log));
     });
     if (job.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
         // Let the job go: open the FIFO for writing so its open returns.

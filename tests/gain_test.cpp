@@ -3,6 +3,7 @@
 // moved with the SSG, and the "gain:" row.
 #include <gtest/gtest.h>
 
+#include "job/amounts.h"
 #include "job/number_field.h"
 #include "test_support.h"
 
@@ -19,10 +20,10 @@ struct Amounts {
     friend bool operator==(const Amounts&, const Amounts&) = default;
 };
 
-Amounts FinalAmounts(VolumeSettings settings, const PeakLevels& peaks,
-                     const PeakLevels& own = AllParts()) {
-    ApplyFinalAmounts(settings, peaks, own);
-    return {settings.fmDown, settings.ssgDown, settings.rhythmDown, settings.psgDown};
+Amounts AmountsFor(const VolumeSettings& settings, const PeakLevels& peaks,
+                   const PeakLevels& own = AllParts()) {
+    const FinalAmounts amounts = WorkOutAmounts(settings, peaks, own);
+    return {amounts.fmDown, amounts.ssgDown, amounts.rhythmDown, amounts.psgDown};
 }
 
 std::ostream& operator<<(std::ostream& out, const Amounts& a) {
@@ -39,13 +40,13 @@ TEST(Gain, EveryPartMovesByItsNearestSteps) {
         {-1500000, {2, 1, 2, 1}},     {0, {0, 0, 0, 0}},
     };
     for (const auto& [microDb, amounts] : cases) {
-        EXPECT_EQ(FinalAmounts(Options().Gain(microDb), AllParts()), amounts) << microDb;
+        EXPECT_EQ(AmountsFor(Options().Gain(microDb), AllParts()), amounts) << microDb;
     }
     // A normalize target still replaces its own part's amount.
-    EXPECT_EQ(FinalAmounts(Options().Gain(-6000000).SsgTarget(15), AllParts()),
+    EXPECT_EQ(AmountsFor(Options().Gain(-6000000).SsgTarget(15), AllParts()),
               (Amounts{8, -3, 8, 2}));
     // Without -g or -k the PSGs never move.
-    EXPECT_EQ(FinalAmounts(Options().Ssg(3), AllParts()), (Amounts{0, 3, 0, 0}));
+    EXPECT_EQ(AmountsFor(Options().Ssg(3), AllParts()), (Amounts{0, 3, 0, 0}));
 }
 
 // Each ticked target's amount in dB; the one that lowers most serves every
@@ -77,12 +78,12 @@ TEST(Gain, KeepBalanceTakesTheTargetThatLowersMost) {
          PeakLevels{20, 24, 12, -1}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(FinalAmounts(c.settings, c.own, c.own), c.amounts) << c.name;
+        EXPECT_EQ(AmountsFor(c.settings, c.own, c.own), c.amounts) << c.name;
     }
     // With an album's peaks the amounts come from the album, the parts from
     // the file: one gain for every track.
     const PeakLevels album{5, 5, 15, 63};
-    EXPECT_EQ(FinalAmounts(keep().FmTarget(120), album), (Amounts{2, 1, 2, 1}));
+    EXPECT_EQ(AmountsFor(keep().FmTarget(120), album), (Amounts{2, 1, 2, 1}));
 }
 
 TEST(Gain, DecibelTextIsDigitsWithAnOptionalSignAndFraction) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
 #include <random>
 #include <set>
 #include <tuple>
@@ -61,13 +62,23 @@ S98Builder RandomImage(std::mt19937& rng, std::vector<std::int32_t>& typeOf) {
 VolumeSettings RandomSettings(std::mt19937& rng) {
     const std::int32_t amounts[] = {0, 1, -1, 7, -7, 64, -64, 200, -200, INT32_MAX, INT32_MIN};
     auto amount = [&] { return rng() % 4 ? amounts[rng() % std::size(amounts)] : int(rng()); };
+    // A value is drawn for every option, ticked or not.
+    const auto tick = [](bool ticked, std::int32_t value) {
+        return ticked ? std::optional<std::int32_t>(value) : std::nullopt;
+    };
     VolumeSettings s;
-    s.fmDownGiven = rng() % 2, s.fmDown = amount();
-    s.ssgDownGiven = rng() % 2, s.ssgDown = amount();
-    s.rhythmDownGiven = rng() % 2, s.rhythmDown = amount();
-    s.fmTargetGiven = rng() % 3 == 0, s.fmTarget = rng() % 128;
-    s.ssgTargetGiven = rng() % 3 == 0, s.ssgTarget = rng() % 16;
-    s.rhythmTargetGiven = rng() % 3 == 0, s.rhythmTarget = rng() % 64;
+    bool ticked = rng() % 2;
+    s.fmDown = tick(ticked, amount());
+    ticked = rng() % 2;
+    s.ssgDown = tick(ticked, amount());
+    ticked = rng() % 2;
+    s.rhythmDown = tick(ticked, amount());
+    ticked = rng() % 3 == 0;
+    s.fmTarget = tick(ticked, static_cast<std::int32_t>(rng() % 128));
+    ticked = rng() % 3 == 0;
+    s.ssgTarget = tick(ticked, static_cast<std::int32_t>(rng() % 16));
+    ticked = rng() % 3 == 0;
+    s.rhythmTarget = tick(ticked, static_cast<std::int32_t>(rng() % 64));
     s.showDetail = rng() % 2, s.peakOnly = rng() % 8 == 0, s.useSecondPeak = rng() % 2;
     return s;
 }

@@ -120,7 +120,7 @@ TEST(Output, FileOfTwoGibibytesIsRefused) {
     WriteFileBytes(dir / "huge.s98", S98Builder().bytes());
     std::filesystem::resize_file(dir / "huge.s98", std::uintmax_t{1} << 31);
     RecordingSink log;
-    EXPECT_EQ(ConvertJob(FromUtf8((dir / "huge.s98").string()), Options().Fm(3), log),
+    EXPECT_EQ(RunSingleJob(FromUtf8((dir / "huge.s98").string()), Options().Fm(3), log),
               u"input file read error.");
     EXPECT_TRUE(log.rows.empty());
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"huge.s98"});

@@ -74,7 +74,7 @@ TEST(Samples, RealFilesUnderSeveralSettings) {
                 changed |= (*run.output)[i] != input[i];
                 EXPECT_TRUE((*run.output)[i] == input[i] || changeable.count(i)) << "byte " << i;
             }
-            EXPECT_TRUE(changed || options.s.fmDown == 0);
+            EXPECT_TRUE(changed || options.s.fmDown.value_or(0) == 0);
         }
 
         // The last run normalized FM to 127: its loudest carrier is now at TL 0.

@@ -130,13 +130,19 @@ std::u16string PathOf(const std::filesystem::path& path) {
 #endif
 }
 
+std::u16string RunSingleJob(const std::u16string& path, const VolumeSettings& settings,
+                            LogSink& log) {
+    ConvertBatch batch({path});
+    return batch.RunJob(0, settings, log).message;
+}
+
 JobRun RunJob(const std::filesystem::path& input, const VolumeSettings& settings,
               const std::filesystem::path& output) {
     const Bytes before = ReadFileBytes(input);
     const std::u16string path = PathOf(input);
     RecordingSink sink;
     JobRun run;
-    run.error = ToUtf8(ConvertJob(path, settings, sink));
+    run.error = ToUtf8(RunSingleJob(path, settings, sink));
     run.rows = sink.Utf8Rows();
     if (std::filesystem::is_regular_file(output)) {
         run.output = ReadFileBytes(output);

@@ -1,5 +1,5 @@
 // Shared pieces of the engine tests: an S98 byte builder, a temporary folder,
-// whole-file helpers, a recording LogSink and a one-call job runner.
+// whole-file helpers, a recording LogSink and one-call job runners.
 #pragma once
 
 #include <cstddef>
@@ -98,20 +98,16 @@ class RecordingSink : public LogSink {
 // The window's boxes and number fields, one call per ticked box.
 struct Options {
     VolumeSettings s;
-    Options& Fm(std::int32_t v) { return s.fmDown = v, s.fmDownGiven = true, *this; }
-    Options& Ssg(std::int32_t v) { return s.ssgDown = v, s.ssgDownGiven = true, *this; }
-    Options& Rhythm(std::int32_t v) { return s.rhythmDown = v, s.rhythmDownGiven = true, *this; }
-    Options& FmTarget(std::int32_t v) { return s.fmTarget = v, s.fmTargetGiven = true, *this; }
-    Options& SsgTarget(std::int32_t v) { return s.ssgTarget = v, s.ssgTargetGiven = true, *this; }
-    Options& RhythmTarget(std::int32_t v) {
-        return s.rhythmTarget = v, s.rhythmTargetGiven = true, *this;
-    }
+    Options& Fm(std::int32_t v) { return s.fmDown = v, *this; }
+    Options& Ssg(std::int32_t v) { return s.ssgDown = v, *this; }
+    Options& Rhythm(std::int32_t v) { return s.rhythmDown = v, *this; }
+    Options& FmTarget(std::int32_t v) { return s.fmTarget = v, *this; }
+    Options& SsgTarget(std::int32_t v) { return s.ssgTarget = v, *this; }
+    Options& RhythmTarget(std::int32_t v) { return s.rhythmTarget = v, *this; }
     Options& Detail() { return s.showDetail = true, *this; }
     Options& PeakOnly() { return s.peakOnly = true, *this; }
     Options& SecondPeak() { return s.useSecondPeak = true, *this; }
-    Options& Gain(std::int64_t microDb) {
-        return s.gainMicroDb = microDb, s.gainGiven = true, *this;
-    }
+    Options& Gain(std::int64_t microDb) { return s.gainMicroDb = microDb, *this; }
     Options& KeepBalance() { return s.keepBalance = true, *this; }
     operator const VolumeSettings&() const { return s; }
 };
@@ -123,7 +119,12 @@ struct JobRun {
     bool inputUnchanged = true;
 };
 
-// Runs ConvertJob on `input` and reads `output` afterwards.
+// One job on its own: a batch of one file. Returns the empty text on
+// success, else the job's message.
+std::u16string RunSingleJob(const std::u16string& path, const VolumeSettings& settings,
+                            LogSink& log);
+
+// Runs RunSingleJob on `input` and reads `output` afterwards.
 JobRun RunJob(const std::filesystem::path& input, const VolumeSettings& settings,
               const std::filesystem::path& output);
 // Writes `image` as in.s98 into `dir`, removes any in_new.s98 of an earlier

@@ -8,10 +8,15 @@
 
 namespace morla {
 
+// The ranges in these three texts are those of the levels in the chip model
+// (kTotalLevelMax, kSsgVolumeMax, kRhythmLevelMax), written out as the fixed
+// text shows them.
 inline constexpr char16_t kFmTargetRangeError[] = u"FM normalize volume must be 0-127.";
 inline constexpr char16_t kSsgTargetRangeError[] = u"SSG normalize volume must be 0-15.";
 inline constexpr char16_t kRhythmTargetRangeError[] = u"RHYTHM normalize volume must be 0-63.";
 inline constexpr char16_t kInputOpenError[] = u"input file open error.";
+// "imemory", with its leading 'i', is the text users and scripts know: it stays as
+// written.
 inline constexpr char16_t kMemoryAllocationError[] = u"imemory allocation error.";
 inline constexpr char16_t kInputReadError[] = u"input file read error.";
 inline constexpr char16_t kVersionError[] = u"S98 version error.";

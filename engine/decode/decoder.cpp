@@ -25,9 +25,7 @@ struct Implementation {
     BlockScanner scanner;
 };
 
-// Best first. A kernel is listed only while some processor picks it by
-// default: an AVX2 scanner was measured slower than the scalar walk on real
-// songs and was dropped (docs/performance.md).
+// Best first; which kernels are listed, and why: docs/performance.md ("The decoders").
 constexpr Implementation kImplementations[] = {
 #ifdef MORLA_X86_KERNELS
     {{"avx512", "64-byte block scanner, AVX-512 F, BW, VBMI and VBMI2", Avx512Runs}, ScanAvx512},

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,6 +10,9 @@
 
 #include "base/log_sink.h"
 #include "job/convert_job.h"
+#include "job/output_rules.h"
+#include "job/settings.h"
+#include "job/worker_pool.h"
 #include "passes/peak_analysis.h"
 #include "platform/file_io.h"
 
@@ -61,13 +62,6 @@ namespace morla {
 // ended. The rows, the files written and every result are those of running
 // the jobs one after another.
 
-// A job that has ended: the rows Convert appended, and how it ended.
-struct FinishedJob {
-    std::size_t index = 0;
-    std::vector<std::u16string> rows;
-    JobResult result;
-};
-
 struct BatchOptions {
     std::u16string outputFolder;  // empty: each output beside its input
     bool albums = false;          // normalize album by album
@@ -103,14 +97,11 @@ class ConvertBatch : private OutputRules {
     // index order (or overlap as ConvertAll lets them).
     JobResult Convert(std::size_t index, const VolumeSettings& settings, LogSink& log);
 
-    // Handed each finished job in input order; false stops the batch.
-    using FinishedJobHandler = std::function<bool(const FinishedJob&)>;
-
     // Runs Convert on every input, up to `workers` jobs at a time, and hands
     // each finished job to `handle` on the calling thread, in input order.
-    // A job starts only among the next 2 x `workers` to be handed on. When
-    // `handle` returns false no further job starts; the running ones end,
-    // unreported.
+    // A job starts only among the next 2 x `workers` to be handed on (see
+    // RunOnPool, worker_pool.h). When `handle` returns false no further job
+    // starts; the running ones end, unreported.
     void ConvertAll(const VolumeSettings& settings, std::size_t workers,
                     const FinishedJobHandler& handle);
 
@@ -148,12 +139,6 @@ class ConvertBatch : private OutputRules {
 
     // For each input, whether its job must run alone (see ConvertAll).
     std::vector<bool> JobsThatRunAlone(const VolumeSettings& settings) const;
-    using Job = std::function<JobResult(std::size_t index, LogSink& log)>;
-    // Runs `job` on every input as ConvertAll describes.
-    // Runs `job` on entries [first, end) as ConvertAll describes; false when
-    // `handle` stopped the batch.
-    bool Schedule(std::size_t first, std::size_t end, std::size_t workers,
-                  const std::vector<bool>& alone, const Job& job, const FinishedJobHandler& handle);
 
     struct Input {
         std::optional<FileIdentity> identity;  // none when it did not exist at the start
@@ -174,18 +159,7 @@ class ConvertBatch : private OutputRules {
     std::vector<PlannedOutput> planned_;  // a dry run's outputs
     // While ConvertAll runs jobs at once: folder flushes are shared.
     bool defersFlush_ = false;
-    // The folders whose flush jobs left to the batch, with their last rename.
-    std::map<std::u16string, std::uint64_t> deferred_;
-    struct FolderFlushes;
-    // Flushes the folder of a finished job's output unless a flush since its
-    // rename has covered it, and turns the job into a write error when the
-    // flush that covers it failed.
-    static void Settle(FinishedJob& job, FolderFlushes& flushes);
     std::mutex state_;  // guards the inputs' read marks, written_ and planned_
 };
-
-// One job on its own: a batch of one file. Returns the empty text on
-// success, else the job's message.
-std::u16string ConvertJob(const std::u16string& path, VolumeSettings settings, LogSink& log);
 
 }  // namespace morla

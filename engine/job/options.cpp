@@ -55,53 +55,55 @@ std::u16string ValueMistake(const OptionDescription& option, std::u16string_view
 }
 
 void TickOption(VolumeSettings& settings, Option option, std::u16string_view fieldText) {
-    // What each box sets: its flag, and for options with a field, the value.
-    struct Target {
-        Option option;
-        bool VolumeSettings::*flag;
-        std::int32_t VolumeSettings::*value;
-    };
-    static constexpr Target kTargets[] = {
-        {Option::Detail, &VolumeSettings::showDetail, nullptr},
-        {Option::PeakOnly, &VolumeSettings::peakOnly, nullptr},
-        {Option::SecondPeak, &VolumeSettings::useSecondPeak, nullptr},
-        {Option::FmDown, &VolumeSettings::fmDownGiven, &VolumeSettings::fmDown},
-        {Option::SsgDown, &VolumeSettings::ssgDownGiven, &VolumeSettings::ssgDown},
-        {Option::RhythmDown, &VolumeSettings::rhythmDownGiven, &VolumeSettings::rhythmDown},
-        {Option::FmTarget, &VolumeSettings::fmTargetGiven, &VolumeSettings::fmTarget},
-        {Option::SsgTarget, &VolumeSettings::ssgTargetGiven, &VolumeSettings::ssgTarget},
-        {Option::RhythmTarget, &VolumeSettings::rhythmTargetGiven, &VolumeSettings::rhythmTarget},
-    };
-    if (option == Option::Gain) {
-        settings.gainGiven = true;
-        settings.gainMicroDb = ParseDecibelsField(fieldText);
-        return;
-    }
-    if (option == Option::KeepBalance) {
-        settings.keepBalance = true;
-        return;
-    }
-    for (const Target& target : kTargets) {
-        if (target.option == option) {
-            settings.*target.flag = true;
-            if (target.value != nullptr) {
-                settings.*target.value = ParseNumberField(fieldText);
-            }
-        }
+    // What each box sets: its flag, or for options with a field, the value.
+    switch (option) {
+        case Option::Detail:
+            settings.showDetail = true;
+            return;
+        case Option::PeakOnly:
+            settings.peakOnly = true;
+            return;
+        case Option::SecondPeak:
+            settings.useSecondPeak = true;
+            return;
+        case Option::KeepBalance:
+            settings.keepBalance = true;
+            return;
+        case Option::Gain:
+            settings.gainMicroDb = ParseDecibelsField(fieldText);
+            return;
+        case Option::FmDown:
+            settings.fmDown = ParseNumberField(fieldText);
+            return;
+        case Option::SsgDown:
+            settings.ssgDown = ParseNumberField(fieldText);
+            return;
+        case Option::RhythmDown:
+            settings.rhythmDown = ParseNumberField(fieldText);
+            return;
+        case Option::FmTarget:
+            settings.fmTarget = ParseNumberField(fieldText);
+            return;
+        case Option::SsgTarget:
+            settings.ssgTarget = ParseNumberField(fieldText);
+            return;
+        case Option::RhythmTarget:
+            settings.rhythmTarget = ParseNumberField(fieldText);
+            return;
     }
 }
 
 std::u16string SettingsConflict(const VolumeSettings& settings) {
-    const bool downGiven =
-        settings.fmDownGiven || settings.ssgDownGiven || settings.rhythmDownGiven;
-    if (settings.gainGiven && downGiven) {
+    const bool downGiven = settings.fmDown.has_value() || settings.ssgDown.has_value() ||
+                           settings.rhythmDown.has_value();
+    if (settings.gainMicroDb.has_value() && downGiven) {
         return u"-g sets the FM, SSG and RHYTHM amounts: it goes with none of -f, -s and -r";
     }
-    if (settings.keepBalance && (settings.gainGiven || downGiven)) {
+    if (settings.keepBalance && (settings.gainMicroDb.has_value() || downGiven)) {
         return u"-k works out one gain from the targets: it goes with none of -g, -f, -s and -r";
     }
-    if (settings.keepBalance &&
-        !(settings.fmTargetGiven || settings.ssgTargetGiven || settings.rhythmTargetGiven)) {
+    if (settings.keepBalance && !(settings.fmTarget.has_value() || settings.ssgTarget.has_value() ||
+                                  settings.rhythmTarget.has_value())) {
         return u"-k needs a normalize target: -F, -S or -R";
     }
     return {};

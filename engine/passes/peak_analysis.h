@@ -11,11 +11,12 @@
 
 namespace morla {
 
+// A level no write has set keeps its start value, one past its quietest.
 struct PeakLevels {
-    std::int32_t fmPeak = 128;        // smallest carrier TL seen (the loudest)
-    std::int32_t fmSecondPeak = 128;  // smallest non-zero carrier TL seen
-    std::int32_t ssgPeak = -1;        // largest SSG volume byte seen with bit 4 clear
-    std::int32_t rhythmPeak = -1;     // largest rhythm total level byte seen
+    std::int32_t fmPeak = kTotalLevelMax + 1;        // smallest carrier TL seen (the loudest)
+    std::int32_t fmSecondPeak = kTotalLevelMax + 1;  // smallest non-zero carrier TL seen
+    std::int32_t ssgPeak = -1;     // largest SSG volume byte seen with bit 4 clear
+    std::int32_t rhythmPeak = -1;  // largest rhythm total level byte seen
     // Beyond the PEAK row: which chips the SSG volumes were written to (each
     // its largest byte with bit 4 clear), and the largest ADPCM level.
     std::int32_t chipSsgPeak = -1;  // the SSG of an OPN, OPN2 or OPNA
@@ -89,8 +90,5 @@ inline void AnalyseDeviceWrite(const S98Command& command, AlgorithmTable& algori
 // loudest of each (the lowest FM and second FM levels, the highest SSG and
 // rhythm levels). A level that no file has keeps its start value.
 void TakeLoudest(PeakLevels& album, const PeakLevels& file);
-
-// "PEAK:" followed by the FM, SSG and rhythm parts of what was measured.
-std::u16string FormatPeakLine(const PeakLevels& peaks);
 
 }  // namespace morla

@@ -1,5 +1,7 @@
 #include "reference/reference.h"
 
+#include "job/report_rows.h"
+#include "reference/amounts.h"
 #include "reference/command_walk.h"
 
 namespace morla {
@@ -23,7 +25,7 @@ RewriteTally RewriteWalk(S98Image& image, const S98Layout& layout, AlgorithmTabl
     return rewrite.tally();
 }
 
-ImageOutcome ConvertImage(S98Image& image, VolumeSettings& settings, LogSink& log) {
+ImageOutcome ConvertImage(S98Image& image, const VolumeSettings& settings, LogSink& log) {
     ImageOutcome outcome;
     S98Layout layout;
     outcome.error = ReadHeader(image, layout);
@@ -32,11 +34,27 @@ ImageOutcome ConvertImage(S98Image& image, VolumeSettings& settings, LogSink& lo
     }
     AlgorithmTable algorithms;
     outcome.error = AnalysisWalk(image, layout, algorithms, outcome.peaks);
-    if (!outcome.error.empty() || !TakeMeasuredPeaks(settings, outcome.peaks, log)) {
+    if (!outcome.error.empty()) {
         return outcome;
     }
+    if (settings.showDetail || settings.peakOnly) {
+        log.Append(FormatPeakLine(outcome.peaks));
+    }
+    if (settings.peakOnly) {
+        return outcome;
+    }
+    outcome.amounts = ReferenceAmounts(settings, outcome.peaks, outcome.peaks);
+    RewriteAmounts amounts;
+    amounts.fmDown = outcome.amounts.fmDown;
+    amounts.ssgDown = outcome.amounts.ssgDown;
+    amounts.rhythmDown = outcome.amounts.rhythmDown;
+    amounts.psgDown = outcome.amounts.psgDown;
+    amounts.gainMicroDb = outcome.amounts.gainMicroDb;
+    amounts.showDetail = settings.showDetail;
+    // with -g or -k the stand-alone PSGs and the ADPCM level move too
+    amounts.everyPart = settings.gainMicroDb.has_value() || settings.keepBalance;
     // The rewrite continues from the algorithms the analysis left.
-    outcome.tally = RewriteWalk(image, layout, algorithms, AmountsOf(settings), log);
+    outcome.tally = RewriteWalk(image, layout, algorithms, amounts, log);
     outcome.rewritten = true;
     return outcome;
 }

@@ -14,7 +14,8 @@
 #include "base/log_sink.h"
 #include "format/chip_model.h"
 #include "format/s98_image.h"
-#include "job/convert_job.h"
+#include "job/amounts.h"
+#include "job/settings.h"
 #include "passes/peak_analysis.h"
 #include "passes/volume_rewrite.h"
 
@@ -35,12 +36,13 @@ struct ImageOutcome {
     std::u16string error;    // empty on success
     bool rewritten = false;  // false in peak-only mode and on error
     PeakLevels peaks;
-    RewriteTally tally;  // once rewritten
+    FinalAmounts amounts;  // by the reference arithmetic (reference/amounts.h), once rewritten
+    RewriteTally tally;    // once rewritten
 };
 
-// A job on an image in memory: header checks, analysis walk, the PEAK row and
-// final amounts, rewrite walk. `settings` ends with the final amounts. The
-// image is changed only when the outcome says it was rewritten.
-ImageOutcome ConvertImage(S98Image& image, VolumeSettings& settings, LogSink& log);
+// A job on an image in memory: header checks, analysis walk, the PEAK row,
+// the final amounts by ReferenceAmounts, rewrite walk. The image is changed
+// only when the outcome says it was rewritten.
+ImageOutcome ConvertImage(S98Image& image, const VolumeSettings& settings, LogSink& log);
 
 }  // namespace morla

@@ -97,13 +97,14 @@ const FlagOption kFlagOptions[] = {
 };
 
 std::string Describe(const VolumeSettings& s) {
-    return Printf(
-        "down %d/%d/%d given %d%d%d, target %d/%d/%d given %d%d%d, v%d p%d 2nd%d, gain %lld "
-        "given %d, k%d",
-        s.fmDown, s.ssgDown, s.rhythmDown, s.fmDownGiven, s.ssgDownGiven, s.rhythmDownGiven,
-        s.fmTarget, s.ssgTarget, s.rhythmTarget, s.fmTargetGiven, s.ssgTargetGiven,
-        s.rhythmTargetGiven, s.showDetail, s.peakOnly, s.useSecondPeak,
-        static_cast<long long>(s.gainMicroDb), s.gainGiven, s.keepBalance);
+    const auto value = [](const auto& option) {
+        return option ? std::to_string(*option) : std::string("-");
+    };
+    return "down " + value(s.fmDown) + "/" + value(s.ssgDown) + "/" + value(s.rhythmDown) +
+           ", target " + value(s.fmTarget) + "/" + value(s.ssgTarget) + "/" +
+           value(s.rhythmTarget) +
+           Printf(", v%d p%d 2nd%d, ", s.showDetail, s.peakOnly, s.useSecondPeak) + "gain " +
+           value(s.gainMicroDb) + Printf(", k%d", s.keepBalance);
 }
 
 std::wstring WindowText(HWND window) {

@@ -1,0 +1,44 @@
+// What a job is asked to do: the options ticked, with their values, as the
+// window's boxes and fields or the command line give them. Nothing worked out
+// from a file is kept here (see amounts.h).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace morla {
+
+// An option with a value is ticked when its value is there.
+struct VolumeSettings {
+    std::optional<std::int32_t> fmDown;        // -f: FM total levels, in steps
+    std::optional<std::int32_t> ssgDown;       // -s: SSG volumes, in steps
+    std::optional<std::int32_t> rhythmDown;    // -r: the rhythm total level, in steps
+    std::optional<std::int32_t> fmTarget;      // -F: the loudest FM carrier, counted from silence
+    std::optional<std::int32_t> ssgTarget;     // -S: the loudest SSG volume
+    std::optional<std::int32_t> rhythmTarget;  // -R: the loudest rhythm level
+    // -g: one gain for every part, in millionths of a dB (negative is quieter).
+    std::optional<std::int64_t> gainMicroDb;
+    bool showDetail = false;     // -v
+    bool peakOnly = false;       // -p
+    bool useSecondPeak = false;  // -2: FM normalizes from the loudest carrier below TL 0
+    // -k: the normalize targets worked out as one gain for every part.
+    bool keepBalance = false;
+};
+
+// Whether the job moves every part by one gain (-g or -k), the stand-alone
+// PSGs and the ADPCM level included, and reports it in the gain rows.
+inline bool MovesByOneGain(const VolumeSettings& settings) {
+    return settings.gainMicroDb.has_value() || settings.keepBalance;
+}
+
+// Whether a normalize target is ticked.
+inline bool HasTarget(const VolumeSettings& settings) {
+    return settings.fmTarget || settings.ssgTarget || settings.rhythmTarget;
+}
+
+// Checks the normalize targets against the ranges of their levels; the empty
+// text or the first range message.
+std::u16string ValidateSettings(const VolumeSettings& settings);
+
+}  // namespace morla
