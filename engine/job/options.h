@@ -232,10 +232,12 @@ inline constexpr std::array kOptions = {
 };
 
 // What the build holds every row to: row i describes Option i; each row has
-// a letter or a long name, no two the same; a row the window shows has a
-// letter (its controls are found by it); the letters a row excludes or needs
-// are rows'; only a number has a range; a row has the text of each front end
-// that shows it.
+// a letter or a long name, no two the same; a letter is a digit or an ASCII
+// letter (getopt gives ':', '?' and '-' meanings of their own); a long name
+// ends in a null (getopt reads it as a C string); a row the window shows has
+// a letter (its controls are found by it); the letters a row excludes or
+// needs are rows'; only a number has a range; a row has the text of each
+// front end that shows it.
 constexpr bool WellFormed(const decltype(kOptions)& options) {
     const auto rowOf = [&](char letter) {
         for (std::size_t i = 0; i < options.size(); ++i) {
@@ -250,7 +252,11 @@ constexpr bool WellFormed(const decltype(kOptions)& options) {
         if (static_cast<std::size_t>(row.option) != i ||
             (row.letter == 0 && row.longName.empty()) ||
             (row.letter == 0 && row.ShownIn(FrontEnds::Window)) ||
+            (row.letter != 0 && !((row.letter >= '0' && row.letter <= '9') ||
+                                  (row.letter >= 'A' && row.letter <= 'Z') ||
+                                  (row.letter >= 'a' && row.letter <= 'z'))) ||
             (row.letter != 0 && rowOf(row.letter) != i) ||
+            (!row.longName.empty() && row.longName.data()[row.longName.size()] != '\0') ||
             (row.range && row.value != ValueKind::Number) ||
             (row.ShownIn(FrontEnds::Window) && row.caption.empty()) ||
             (row.ShownIn(FrontEnds::CommandLine) && row.caption.empty() && row.help.empty())) {
