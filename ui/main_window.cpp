@@ -90,7 +90,11 @@ constexpr bool ControlsMatchOptions() {
         }
     }
     for (const ControlLayout& control : kPanelControls) {
-        if (control.option != 0 && morla::FindOption(control.option) == nullptr) {
+        bool known = control.option == 0;
+        for (const morla::OptionDescription& option : morla::kOptions) {
+            known |= option.letter == control.option;
+        }
+        if (!known) {
             return false;
         }
     }
