@@ -96,12 +96,13 @@ struct OptionDescription {
 // window, the gain and the balance-keeping normalize, then the options of the
 // batch and of the program.
 //
-// Adding an option is one row here and its behaviour: for a Run option, what
-// it sets in TickOption (and what the job does with that), for a Batch
-// option in TickBatchOption. The getopt tables, the help's option rows, the
-// bash completion and the checks of values and conflicts follow from the
-// row; an option the window shows also needs its place among the window's
-// controls (ui/main_window.cpp), which the window's build asks for.
+// Adding an option is one row here (with its name in Option, in the same
+// place) and its behaviour: for a Run option, what it sets in TickOption (and
+// what the job does with that), for a Batch option in TickBatchOption. The
+// getopt tables, the help's option rows, the bash completion and the checks
+// of values and conflicts follow from the row; an option the window shows
+// also needs its place among the window's controls (ui/main_window.cpp),
+// which the window's build asks for.
 inline constexpr std::array kOptions = {
     OptionDescription{
         .option = Option::FmDown,
