@@ -23,11 +23,8 @@
 #include <variant>
 #include <vector>
 
-#include "base/text.h"
-#include "decode/decoder.h"
-#include "job/convert_batch.h"
-#include "job/options.h"
-#include "platform/file_io.h"
+#include "api/morla.h"
+#include "process/process.h"
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -84,9 +81,38 @@ class StandardOutput {
 
 StandardOutput output;
 
-// The options that run a job, in the order of the help: a run needs one. The
-// window's nine, then the gain and the balance-keeping normalize.
-constexpr char kRunOptions[] = {'f', 's', 'r', 'F', 'S', 'R', 'v', 'p', '2', 'g', 'k'};
+// The letters of the options with `role`, in the table's order, each after
+// `before`: " -f -s -r ..." for the options that run a job (a run needs one).
+std::string LettersOf(morla::OptionRole role, std::string_view before) {
+    std::string letters;
+    for (const morla::OptionDescription& option : morla::kOptions) {
+        if (option.role == role && option.letter != 0) {
+            letters += before;
+            letters += '-';
+            letters += option.letter;
+        }
+    }
+    return letters;
+}
+
+// How the help names an option: "-g DB, --gain DB", "-k, --keep-balance",
+// "--version".
+std::string NamesOf(const morla::OptionDescription& option) {
+    std::string names;
+    const auto name = [&](std::string_view prefix, std::string_view text) {
+        names.append(names.empty() ? "" : ", ").append(prefix).append(text);
+        if (!option.valueName.empty()) {
+            names.append(" ").append(option.valueName);
+        }
+    };
+    if (option.letter != 0) {
+        name("-", std::string_view(&option.letter, 1));
+    }
+    if (!option.longName.empty()) {
+        name("--", option.longName);
+    }
+    return names;
+}
 
 class StandardOutputSink : public morla::LogSink {
   public:
@@ -103,26 +129,17 @@ void PrintUsage() {
         "Writes each S98 FILE with changed volumes to <name>_new.s98 beside it;\n"
         "the input is never changed. At least one of the options -fn to -k must\n"
         "be given.\n\n";
-    for (const char letter : kRunOptions) {
-        if (letter != 'g' && letter != 'k') {
-            text += "  " + ToUtf8(morla::FindOption(letter)->caption) + "\n";  // the window's rows
+    // A row per option: its help after its names, or else the window's caption.
+    for (const morla::OptionDescription& option : morla::kOptions) {
+        if (option.ShownIn(morla::FrontEnds::CommandLine)) {
+            text += "  " +
+                    (option.help.empty() ? ToUtf8(option.caption)
+                                         : NamesOf(option) + " : " + ToUtf8(option.help)) +
+                    "\n";
         }
     }
     text +=
-        "  -g DB, --gain DB : one gain in dB (-6, +3, -4.5) for FM, SSG, RHYTHM,\n"
-        "                     PSG and ADPCM: FM and rhythm move 0.75 dB a step,\n"
-        "                     the SSG and a YM2149 3 dB, so theirs is the nearest\n"
-        "                     step; an AY-3-8910 by its own levels, ADPCM in\n"
-        "                     proportion. Rows gain: and not moved: say what moved\n"
-        "  -k, --keep-balance : with -F, -S or -R: the largest cut the targets ask\n"
-        "                     for, as one gain in dB for every part\n"
-        "  -a, --album : normalize album by album: one gain for each album, from\n"
-        "                its loudest file (rows ALBUM: ... and ALBUM PEAK: ...)\n"
-        "  -n, --dry-run : every step but the write: the same rows and exit\n"
-        "                  status, nothing written\n"
-        "  -o DIR, --output-dir DIR : write the outputs into the folder DIR\n"
-        "  -h, --help : show this help\n"
-        "  --version : show the version\n\n"
+        "\n"
         "n is attached (-f3) or the next argument (-f 3): decimal, or hexadecimal\n"
         "after $, x or 0x (-F$7F), with an optional sign. Text that is not such a\n"
         "number, or a normalize target out of its range, is an error (the window\n"
@@ -245,11 +262,9 @@ class CommandLine {
 // What the arguments ask for: a batch, the help, the version, or nothing but
 // a usage error.
 struct Batch {
-    morla::VolumeSettings settings;
-    bool anyOption = false;  // one of kRunOptions
-    bool album = false;
-    bool dryRun = false;
-    std::optional<std::u16string> outputFolder;
+    morla::OptionSet given;
+    morla::VolumeSettings settings;  // from the options that run a job
+    morla::BatchOptions options;     // from the options of the batch
     std::vector<std::u16string> files;
 };
 struct ShowHelp {};
@@ -260,49 +275,70 @@ struct UsageMistake {
 using Request = std::variant<Batch, ShowHelp, ShowVersion, UsageMistake>;
 
 // getopt_long's answers that are no letter.
-constexpr int kFileCode = 1;         // a FILE, in its place among the options
-constexpr int kVersionCode = 0x100;  // --version
+constexpr int kFileCode = 1;           // a FILE, in its place among the options
+constexpr int kLongOnlyCodes = 0x100;  // + the Option of a row with no letter (--version)
 
-// The long options answer with their short option's letter.
-constexpr option kLongOptions[] = {
-    {"album", no_argument, nullptr, 'a'},
-    {"dry-run", no_argument, nullptr, 'n'},
-    {"output-dir", required_argument, nullptr, 'o'},
-    {"gain", required_argument, nullptr, 'g'},
-    {"keep-balance", no_argument, nullptr, 'k'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kVersionCode},
-    {nullptr, 0, nullptr, 0},
-};
+// What getopt_long answers for an option: its letter, or for a long option
+// without one a code of its own.
+int CodeOf(const morla::OptionDescription& option) {
+    return option.letter != 0 ? option.letter : kLongOnlyCodes + static_cast<int>(option.option);
+}
 
-// The short options for getopt_long: the options that run a job (a ':'
-// after those that take a value), -a, -n, -o DIR and -h. The leading '-'
-// makes every FILE come back in its place, so files and options mix in any
-// order whatever POSIXLY_CORRECT says; the ':' after it makes a missing value
-// come back as ':', told apart from an unknown letter ('?').
+// The row getopt_long's answer `code` stands for, or nullptr.
+const morla::OptionDescription* OptionOf(int code) {
+    for (const morla::OptionDescription& option : morla::kOptions) {
+        if (option.ShownIn(morla::FrontEnds::CommandLine) && CodeOf(option) == code) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+// The short options for getopt_long: the table's letters, a ':' after those
+// that take a value. The leading '-' makes every FILE come back in its
+// place, so files and options mix in any order whatever POSIXLY_CORRECT
+// says; the ':' after it makes a missing value come back as ':', told apart
+// from an unknown letter ('?').
 std::string ShortOptions() {
     std::string letters = "-:";
     for (const morla::OptionDescription& option : morla::kOptions) {
-        letters += option.letter;
-        if (option.takesValue) {
-            letters += ':';
+        if (option.ShownIn(morla::FrontEnds::CommandLine) && option.letter != 0) {
+            letters += option.letter;
+            if (option.takesValue()) {
+                letters += ':';
+            }
         }
     }
-    return letters + "ano:h";
+    return letters;
+}
+
+// The long options for getopt_long: the table's long names (string
+// literals, so their texts end in a null), answering as CodeOf says.
+std::vector<option> LongOptions() {
+    std::vector<option> options;
+    for (const morla::OptionDescription& row : morla::kOptions) {
+        if (row.ShownIn(morla::FrontEnds::CommandLine) && !row.longName.empty()) {
+            options.push_back({row.longName.data(),
+                               row.takesValue() ? required_argument : no_argument, nullptr,
+                               CodeOf(row)});
+        }
+    }
+    options.push_back({nullptr, 0, nullptr, 0});
+    return options;
 }
 
 // "--output-dir" for a long option, "-f" for a letter.
 std::string OptionName(int code, bool isLong) {
-    for (const option& longOption : kLongOptions) {
-        if (isLong && longOption.name != nullptr && longOption.val == code) {
-            return std::string("--") + longOption.name;
-        }
+    const morla::OptionDescription* option = OptionOf(code);
+    if (isLong && option != nullptr && !option->longName.empty()) {
+        return "--" + std::string(option->longName);
     }
     return std::string("-") + static_cast<char>(code);
 }
 
 Request ParseArguments(const CommandLine& line) {
     const std::string letters = ShortOptions();
+    const std::vector<option> longOptions = LongOptions();
     Batch batch;
     opterr = 0;  // our own messages only: mingw-w64 prints its own unless opterr is 0
     optind = 0;  // a scan from the first argument, whatever came before
@@ -312,7 +348,7 @@ Request ParseArguments(const CommandLine& line) {
         // starting a scan at 1).
         const int at = std::max(optind, 1);
         const int code =
-            getopt_long(line.count(), line.argv(), letters.c_str(), kLongOptions, nullptr);
+            getopt_long(line.count(), line.argv(), letters.c_str(), longOptions.data(), nullptr);
         if (code == -1) {
             break;
         }
@@ -329,19 +365,6 @@ Request ParseArguments(const CommandLine& line) {
             case kFileCode:
                 batch.files.push_back(value());
                 continue;
-            case 'h':
-                return ShowHelp{};
-            case kVersionCode:
-                return ShowVersion{};
-            case 'a':
-                batch.album = true;
-                continue;
-            case 'n':
-                batch.dryRun = true;
-                continue;
-            case 'o':
-                batch.outputFolder = value();
-                continue;
             case ':':
                 // A ':' among the letters, which mingw-w64 answers as if it
                 // were an option.
@@ -357,14 +380,16 @@ Request ParseArguments(const CommandLine& line) {
             default:
                 break;
         }
-        const morla::OptionDescription* option =
-            code < 0x80 ? morla::FindOption(static_cast<char>(code)) : nullptr;
+        const morla::OptionDescription* option = OptionOf(code);
         if (option == nullptr) {
             return unknown;
         }
-        batch.anyOption = true;
+        if (option->role == morla::OptionRole::Program) {
+            return option->option == morla::Option::Version ? Request(ShowVersion{})
+                                                            : Request(ShowHelp{});
+        }
         std::u16string text;
-        if (option->takesValue) {
+        if (option->takesValue()) {
             text = value();
             // A value the job could not use, or would refuse for every file,
             // is refused here, before any file.
@@ -373,7 +398,12 @@ Request ParseArguments(const CommandLine& line) {
                 return UsageMistake{"option " + OptionName(code, isLong) + ": " + ToUtf8(mistake)};
             }
         }
-        morla::TickOption(batch.settings, option->option, text);
+        batch.given.Add(option->option);
+        if (option->role == morla::OptionRole::Run) {
+            morla::TickOption(batch.settings, option->option, text);
+        } else {
+            morla::TickBatchOption(batch.options, option->option, text);
+        }
     }
     // After --, every argument left is a FILE.
     for (int index = optind; index < line.count(); ++index) {
@@ -400,9 +430,7 @@ int ConvertFiles(const Batch& request, std::size_t jobs) {
     const morla::VolumeSettings& settings = request.settings;
     // The batch expands the folders, skips earlier outputs and, in album
     // mode, measures each album and opens it with its rows.
-    morla::ConvertBatch batch(request.files,
-                              morla::BatchOptions{request.outputFolder.value_or(std::u16string()),
-                                                  request.album, request.dryRun});
+    morla::ConvertBatch batch(request.files, request.options);
     bool allConverted = true;
     // After a file's rows: out before the next file's, and its reason on
     // standard error. False once standard output fails: no further file starts.
@@ -441,16 +469,24 @@ int ConvertFiles(const Batch& request, std::size_t jobs) {
 }
 
 // The refusal when no option to run is given: the window's line, and what is
-// missing in English. -a, -n and -o only change how a run goes.
+// missing in English. The options of the batch (-a, -n, -o) only change how
+// a run goes.
 int NoOptionError(const Batch& batch) {
     std::fprintf(stderr, "%s\n", ToUtf8(morla::kNoOptionText).c_str());
-    std::string needed = "at least one of";
-    for (const char letter : kRunOptions) {
-        needed += std::string(" -") + letter;
+    const std::string needed =
+        "at least one of" + LettersOf(morla::OptionRole::Run, " ") + " is needed";
+    bool batchOptionGiven = false;
+    for (const morla::OptionDescription& option : morla::kOptions) {
+        batchOptionGiven |=
+            option.role == morla::OptionRole::Batch && batch.given.Has(option.option);
     }
-    needed += " is needed";
-    if (batch.album || batch.dryRun || batch.outputFolder) {
-        return UsageError("no option to run given: -a, -n and -o go with one; " + needed);
+    if (batchOptionGiven) {
+        // "-a, -n and -o"
+        std::string batchLetters = LettersOf(morla::OptionRole::Batch, ", ").substr(2);
+        if (const std::size_t last = batchLetters.rfind(", "); last != std::string::npos) {
+            batchLetters.replace(last, 2, " and ");
+        }
+        return UsageError("no option to run given: " + batchLetters + " go with one; " + needed);
     }
     return UsageError("no option given: " + needed);
 }
@@ -458,20 +494,20 @@ int NoOptionError(const Batch& batch) {
 // The batch, once it has what it needs: an option, options that go
 // together, a FILE, the output folder and a count of files at a time.
 int RunBatch(const Batch& batch) {
-    if (!batch.anyOption) {
+    if (!batch.given.AnyRunOption()) {
         return NoOptionError(batch);
     }
-    if (const std::u16string conflict = morla::SettingsConflict(batch.settings);
-        !conflict.empty()) {
+    if (const std::u16string conflict = morla::SettingsConflict(batch.given); !conflict.empty()) {
         return UsageError(ToUtf8(conflict));
     }
     if (batch.files.empty()) {
         return UsageError("no FILE given");
     }
-    if (batch.outputFolder && !morla::IsFolder(*batch.outputFolder)) {
-        const std::string folder = "output folder '" + ToUtf8(*batch.outputFolder) + "'";
-        return UsageError(folder + (morla::IdentifyFile(*batch.outputFolder) ? " is not a folder"
-                                                                             : " does not exist"));
+    const std::u16string& outputFolder = batch.options.outputFolder;
+    if (batch.given.Has(morla::Option::OutputFolder) && !morla::IsFolder(outputFolder)) {
+        const std::string folder = "output folder '" + ToUtf8(outputFolder) + "'";
+        return UsageError(
+            folder + (morla::IdentifyFile(outputFolder) ? " is not a folder" : " does not exist"));
     }
     const char* jobsSetting = std::getenv("MORLA_JOBS");
     const std::optional<std::size_t> jobs = JobsAtOnce(jobsSetting);

@@ -12,6 +12,7 @@
 
 #include "job/convert_batch.h"
 #include "platform/file_io.h"
+#include "process/process.h"
 #include "test_support.h"
 
 #if defined(_WIN32)

@@ -1,4 +1,5 @@
-// The check of an option's value that the command line and the window share.
+// The option table and the checks the command line and the window share: of
+// an option's value, and of the options given together.
 #include "job/options.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "job/convert_batch.h"
 
 namespace morla {
 namespace {
@@ -86,10 +88,107 @@ TEST(OptionValue, GainTakesDecibelsOnly) {
 
 TEST(OptionValue, OptionsWithoutAValueHaveNoMistake) {
     for (const OptionDescription& option : kOptions) {
-        if (!option.takesValue) {
+        if (!option.takesValue()) {
             EXPECT_EQ(ToUtf8(ValueMistake(option, u"12O")), "") << option.letter;
         }
     }
+}
+
+// The ranges the command line and the window refuse by are exactly those the
+// job itself refuses a target outside of, for every ranged row.
+TEST(OptionTable, RangesAreTheJobsOwn) {
+    int ranged = 0;
+    for (const OptionDescription& option : kOptions) {
+        if (!option.range) {
+            continue;
+        }
+        ++ranged;
+        const auto refusedByJob = [&](std::int32_t value) {
+            VolumeSettings settings;
+            TickOption(settings, option.option, FromUtf8(std::to_string(value)));
+            return !ValidateSettings(settings).empty();
+        };
+        EXPECT_FALSE(refusedByJob(option.range->least)) << option.letter;
+        EXPECT_FALSE(refusedByJob(option.range->most)) << option.letter;
+        EXPECT_TRUE(refusedByJob(option.range->least - 1)) << option.letter;
+        EXPECT_TRUE(refusedByJob(option.range->most + 1)) << option.letter;
+    }
+    EXPECT_EQ(ranged, 3);  // -F, -S, -R
+}
+
+// Every option of the command line is found by its letter, and its row by
+// its option.
+TEST(OptionTable, RowsAreFoundByLetterAndByOption) {
+    for (const char letter : std::string_view("fsrFSRvp2gkanoh")) {
+        const OptionDescription* option = FindOption(letter);
+        ASSERT_NE(option, nullptr) << letter;
+        EXPECT_EQ(&DescriptionOf(option->option), option) << letter;
+    }
+    EXPECT_EQ(FindOption('x'), nullptr);
+    EXPECT_EQ(FindOption(0), nullptr);  // --version has no letter
+    EXPECT_EQ(DescriptionOf(Option::Version).longName, "version");
+}
+
+OptionSet Given(std::string_view letters) {
+    OptionSet given;
+    for (const char letter : letters) {
+        given.Add(Described(letter).option);
+    }
+    return given;
+}
+
+std::string Conflict(std::string_view letters) {
+    return ToUtf8(SettingsConflict(Given(letters)));
+}
+
+// Which options cannot go together, and which reason wins when several do.
+TEST(OptionConflicts, ReasonsAndTheirPrecedence) {
+    const std::string gain =
+        "-g sets the FM, SSG and RHYTHM amounts: it goes with none of -f, -s and -r";
+    const std::string keep =
+        "-k works out one gain from the targets: it goes with none of -g, -f, -s and -r";
+    const std::string target = "-k needs a normalize target: -F, -S or -R";
+    for (const std::string_view fine : {"", "fsrFSRvp2", "gFSRvp2ano", "kF", "kS", "kRvp2an"}) {
+        EXPECT_EQ(Conflict(fine), "") << fine;
+    }
+    for (const std::string_view letters : {"gf", "gs", "gr", "gfsr", "gfk", "grkF"}) {
+        EXPECT_EQ(Conflict(letters), gain) << letters;  // -g's reason comes first
+    }
+    for (const std::string_view letters : {"kg", "kgF", "kfS", "ksR", "kr"}) {
+        EXPECT_EQ(Conflict(letters), keep) << letters;  // before the missing target
+    }
+    for (const std::string_view letters : {"k", "kvp2", "ka"}) {
+        EXPECT_EQ(Conflict(letters), target) << letters;
+    }
+}
+
+// Only the options that run a job count as one; those of the batch go with one.
+TEST(OptionConflicts, RunOptionsAreTold) {
+    EXPECT_FALSE(Given("").AnyRunOption());
+    EXPECT_FALSE(Given("ano").AnyRunOption());
+    for (const char letter : std::string_view("fsrFSRvp2gk")) {
+        EXPECT_TRUE(Given(std::string(1, letter) + "a").AnyRunOption()) << letter;
+    }
+}
+
+// The options of the batch set its options, and nothing else does.
+TEST(OptionTicks, BatchOptionsSetTheBatch) {
+    BatchOptions options;
+    for (const OptionDescription& option : kOptions) {
+        if (option.role != OptionRole::Batch) {
+            TickBatchOption(options, option.option, u"out");
+        }
+    }
+    EXPECT_FALSE(options.albums);
+    EXPECT_FALSE(options.dryRun);
+    EXPECT_EQ(options.outputFolder, u"");
+    TickBatchOption(options, Option::Albums, u"");
+    EXPECT_TRUE(options.albums);
+    EXPECT_FALSE(options.dryRun);
+    TickBatchOption(options, Option::DryRun, u"");
+    EXPECT_TRUE(options.dryRun);
+    TickBatchOption(options, Option::OutputFolder, u"out dir");
+    EXPECT_EQ(options.outputFolder, u"out dir");
 }
 
 }  // namespace

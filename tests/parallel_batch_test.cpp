@@ -7,6 +7,7 @@
 
 #include "job/convert_batch.h"
 #include "platform/file_io.h"
+#include "process/process.h"
 #include "test_support.h"
 
 namespace morla::test {

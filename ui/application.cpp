@@ -8,7 +8,7 @@
 
 #include <exception>
 
-#include "base/text.h"
+#include "api/morla.h"
 
 namespace {
 

@@ -10,9 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/text.h"
-#include "job/convert_batch.h"
-#include "job/options.h"
+#include "api/morla.h"
 
 TMORLA_MAIN* MORLA_MAIN = nullptr;
 
@@ -39,12 +37,16 @@ enum class Kind { CheckBox, Edit, Button };
 // The controls inside the panel, in tab order: the nine options' boxes and
 // fields where the original window had them, the gain and the balance-keeping
 // normalize below them, then the album box, and the two buttons at the right.
+// What the boxes are comes from the engine's option table (morla::kOptions):
+// each option the window shows has its box here, with a field when it takes
+// a value, and its caption from the table. Only their places are the
+// window's own.
 struct ControlLayout {
     HWND TMORLA_MAIN::*member;
     Kind kind;
     int left, top, width, height;
     char option;  // the option letter: the check box's caption, the field's box; 0: none
-    const wchar_t* caption = nullptr;  // a caption of the window's own, else the option's
+    const wchar_t* caption = nullptr;  // a button's caption
 };
 constexpr std::array<ControlLayout, 21> kPanelControls = {{
     {&TMORLA_MAIN::C_fn, Kind::CheckBox, 8, 8, 289, 17, 'f'},
@@ -65,11 +67,41 @@ constexpr std::array<ControlLayout, 21> kPanelControls = {{
     {&TMORLA_MAIN::C_g, Kind::CheckBox, 8, 152, 313, 17, 'g'},
     {&TMORLA_MAIN::E_g, Kind::Edit, 328, 152, 33, 16, 'g'},
     {&TMORLA_MAIN::C_k, Kind::CheckBox, 8, 168, 453, 17, 'k'},
-    {&TMORLA_MAIN::C_a, Kind::CheckBox, 8, 184, 453, 17, 'a',
-     L"-a : normalize as albums (each folder, and the dropped files together)"},
+    {&TMORLA_MAIN::C_a, Kind::CheckBox, 8, 184, 453, 17, 'a'},
     {&TMORLA_MAIN::B_Files, Kind::Button, 376, 8, 85, 23, 0, L"Files..."},
     {&TMORLA_MAIN::B_Folder, Kind::Button, 376, 37, 85, 23, 0, L"Folder..."},
 }};
+
+// True when the controls above are those of the table: for each option the
+// window shows, one check box and, exactly when it takes a value, one field;
+// no control for any other option.
+constexpr bool ControlsMatchOptions() {
+    for (const morla::OptionDescription& option : morla::kOptions) {
+        int boxes = 0;
+        int fields = 0;
+        for (const ControlLayout& control : kPanelControls) {
+            if (control.option != 0 && control.option == option.letter) {
+                ++(control.kind == Kind::CheckBox ? boxes : fields);
+            }
+        }
+        const bool shown = option.ShownIn(morla::FrontEnds::Window);
+        if (boxes != (shown ? 1 : 0) || fields != (shown && option.takesValue() ? 1 : 0)) {
+            return false;
+        }
+    }
+    for (const ControlLayout& control : kPanelControls) {
+        bool known = control.option == 0;
+        for (const morla::OptionDescription& option : morla::kOptions) {
+            known |= option.letter == control.option;
+        }
+        if (!known) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(ControlsMatchOptions(),
+              "each option the window shows needs its box (and field) in kPanelControls");
 
 // The check box and, for options with a value, the field of an option.
 struct OptionControls {
@@ -317,9 +349,9 @@ void TMORLA_MAIN::CreateControls() {
                                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0, 0,
                                      0, Panel, nullptr, instance, nullptr);
         } else {
-            const std::wstring caption = control.caption != nullptr
-                                             ? control.caption
-                                             : Wide(morla::FindOption(control.option)->caption);
+            const std::wstring caption = control.option != 0
+                                             ? Wide(morla::FindOption(control.option)->caption)
+                                             : control.caption;
             const DWORD style = control.kind == Kind::CheckBox ? BS_AUTOCHECKBOX : BS_PUSHBUTTON;
             handle = CreateWindowExW(0, L"BUTTON", caption.c_str(),
                                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 0, 0, Panel,
@@ -432,17 +464,20 @@ LRESULT TMORLA_MAIN::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-bool TMORLA_MAIN::AnyOptionTicked() const {
+morla::OptionSet TMORLA_MAIN::TickedOptions() const {
+    morla::OptionSet ticked;
     for (const morla::OptionDescription& option : morla::kOptions) {
-        if (IsTicked(this->*ControlsOf(option.letter).box)) {
-            return true;
+        if (option.ShownIn(morla::FrontEnds::Window) &&
+            IsTicked(this->*ControlsOf(option.letter).box)) {
+            ticked.Add(option.option);
         }
     }
-    return false;
+    return ticked;
 }
 
 std::u16string TMORLA_MAIN::Refusal() const {
-    if (!AnyOptionTicked()) {
+    const morla::OptionSet ticked = TickedOptions();
+    if (!ticked.AnyRunOption()) {  // the album box alone runs nothing
         return std::u16string(morla::kNoOptionText);
     }
     // A ticked box's field by the command line's rule: text that it would
@@ -450,7 +485,7 @@ std::u16string TMORLA_MAIN::Refusal() const {
     // begins ("-Fn: '12O' is not a number").
     for (const morla::OptionDescription& option : morla::kOptions) {
         const OptionControls controls = ControlsOf(option.letter);
-        if (controls.field == nullptr || !IsTicked(this->*controls.box)) {
+        if (controls.field == nullptr || !ticked.Has(option.option)) {
             continue;
         }
         const std::u16string mistake = morla::ValueMistake(option, TextOf(this->*controls.field));
@@ -459,7 +494,7 @@ std::u16string TMORLA_MAIN::Refusal() const {
             return std::u16string(caption.substr(0, caption.find(u" : "))) + u": " + mistake;
         }
     }
-    return morla::SettingsConflict(GatherSettings());
+    return morla::SettingsConflict(ticked);
 }
 
 bool TMORLA_MAIN::RefusedToRun() {
@@ -503,7 +538,14 @@ void TMORLA_MAIN::ConvertPaths(std::vector<std::u16string> paths) {
     // All paths of one drop or one choice are one batch: no job writes over
     // another's input. Albums are decided here, for the whole batch.
     morla::BatchOptions options;
-    options.albums = IsTicked(C_a);
+    const morla::OptionSet ticked = TickedOptions();
+    for (const morla::OptionDescription& option : morla::kOptions) {
+        if (option.role == morla::OptionRole::Batch && ticked.Has(option.option)) {
+            const OptionControls controls = ControlsOf(option.letter);
+            morla::TickBatchOption(options, option.option,
+                                   controls.field ? TextOf(this->*controls.field) : u"");
+        }
+    }
     morla::ConvertBatch batch(std::move(paths), options);
     const BatchInProgress progress(window_, {B_Files, B_Folder});
     for (std::size_t index = 0; index < batch.size(); ++index) {
@@ -523,6 +565,9 @@ void TMORLA_MAIN::ProcessDroppedFile(morla::ConvertBatch& batch, std::size_t ind
 morla::VolumeSettings TMORLA_MAIN::GatherSettings() const {
     morla::VolumeSettings settings;
     for (const morla::OptionDescription& option : morla::kOptions) {
+        if (option.role != morla::OptionRole::Run || !option.ShownIn(morla::FrontEnds::Window)) {
+            continue;
+        }
         const OptionControls controls = ControlsOf(option.letter);
         if (IsTicked(this->*controls.box)) {
             morla::TickOption(settings, option.option,

@@ -14,10 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "base/log_sink.h"
+#include "api/morla.h"
 #include "file_dialog.h"
-#include "job/convert_batch.h"
-#include "job/convert_job.h"
 
 // The application's title: the main window's caption and the caption of the
 // exception box.
@@ -137,7 +135,8 @@ class TMORLA_MAIN {
     void CreateControls();
     void ApplyDpi(UINT dpi);  // font and positions at the given DPI
     void LayOut();            // panel across the top, the list below
-    bool AnyOptionTicked() const;
+    // The options whose boxes are ticked.
+    morla::OptionSet TickedOptions() const;
     // Why the ticked boxes cannot run, the first reason of those that
     // ConvertPaths gives; empty when they can.
     std::u16string Refusal() const;

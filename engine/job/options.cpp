@@ -1,10 +1,14 @@
 #include "job/options.h"
 
+#include "job/convert_batch.h"
 #include "job/number_field.h"
 
 namespace morla {
 
 const OptionDescription* FindOption(char letter) {
+    if (letter == 0) {
+        return nullptr;
+    }
     for (const OptionDescription& description : kOptions) {
         if (description.letter == letter) {
             return &description;
@@ -13,43 +17,70 @@ const OptionDescription* FindOption(char letter) {
     return nullptr;
 }
 
+bool OptionSet::AnyRunOption() const {
+    for (const OptionDescription& description : kOptions) {
+        if (description.role == OptionRole::Run && Has(description.option)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 namespace {
 
-// The range of a normalize target, for its message; the job's own check
-// (ValidateSettings) decides what lies outside it.
-std::u16string_view TargetRange(Option option) {
-    switch (option) {
-        case Option::FmTarget:
-            return u"0-127";
-        case Option::SsgTarget:
-            return u"0-15";
-        case Option::RhythmTarget:
-            return u"0-63";
-        default:
-            return u"";
+// True when one of the options with the letters `letters` is in `options`.
+bool AnyOf(const OptionSet& options, std::string_view letters) {
+    for (const char letter : letters) {
+        const OptionDescription* description = FindOption(letter);
+        if (description != nullptr && options.Has(description->option)) {
+            return true;
+        }
     }
+    return false;
 }
 
 }  // namespace
 
+std::u16string SettingsConflict(const OptionSet& options) {
+    for (const OptionDescription& description : kOptions) {
+        if (!options.Has(description.option)) {
+            continue;
+        }
+        if (AnyOf(options, description.excludes)) {
+            return std::u16string(description.excludesText);
+        }
+        if (!description.needsOneOf.empty() && !AnyOf(options, description.needsOneOf)) {
+            return std::u16string(description.needsText);
+        }
+    }
+    return {};
+}
+
 std::u16string ValueMistake(const OptionDescription& option, std::u16string_view text) {
-    if (!option.takesValue) {
-        return {};
+    const auto quoted = [&] {
+        std::u16string quoted = u"'";
+        quoted += text;
+        quoted += u"'";
+        return quoted;
+    };
+    switch (option.value) {
+        case ValueKind::None:
+        case ValueKind::Folder:
+            return {};
+        case ValueKind::Decibels:
+            // The gain's own syntax, strictly: no hexadecimal, no exponent.
+            return ParseDecibels(text) ? std::u16string() : quoted() + u" is not a gain in dB";
+        case ValueKind::Number:
+            break;
     }
-    std::u16string quoted = u"'";
-    quoted += text;
-    quoted += u"'";
-    if (option.decibels) {
-        // The gain's own syntax, strictly: no hexadecimal, no exponent.
-        return ParseDecibels(text) ? std::u16string() : quoted + u" is not a gain in dB";
+    const std::optional<std::int32_t> number = ParseNumber(text);
+    if (!number) {
+        return quoted() + u" is not a number";
     }
-    if (!ParseNumber(text)) {
-        return quoted + u" is not a number";
-    }
-    VolumeSettings alone;
-    TickOption(alone, option.option, text);
-    if (!ValidateSettings(alone).empty()) {
-        return quoted + u" is out of range (" + std::u16string(TargetRange(option.option)) + u")";
+    if (option.range && (*number < option.range->least || *number > option.range->most)) {
+        const std::string range =
+            std::to_string(option.range->least) + "-" + std::to_string(option.range->most);
+        return quoted() + u" is out of range (" + std::u16string(range.begin(), range.end()) + u")";
     }
     return {};
 }
@@ -90,23 +121,26 @@ void TickOption(VolumeSettings& settings, Option option, std::u16string_view fie
         case Option::RhythmTarget:
             settings.rhythmTarget = ParseNumberField(fieldText);
             return;
+        default:
+            // the batch's and the program's options set nothing in a job
+            return;
     }
 }
 
-std::u16string SettingsConflict(const VolumeSettings& settings) {
-    const bool downGiven = settings.fmDown.has_value() || settings.ssgDown.has_value() ||
-                           settings.rhythmDown.has_value();
-    if (settings.gainMicroDb.has_value() && downGiven) {
-        return u"-g sets the FM, SSG and RHYTHM amounts: it goes with none of -f, -s and -r";
+void TickBatchOption(BatchOptions& options, Option option, std::u16string_view valueText) {
+    switch (option) {
+        case Option::Albums:
+            options.albums = true;
+            return;
+        case Option::DryRun:
+            options.dryRun = true;
+            return;
+        case Option::OutputFolder:
+            options.outputFolder = valueText;
+            return;
+        default:
+            return;
     }
-    if (settings.keepBalance && (settings.gainMicroDb.has_value() || downGiven)) {
-        return u"-k works out one gain from the targets: it goes with none of -g, -f, -s and -r";
-    }
-    if (settings.keepBalance && !(settings.fmTarget.has_value() || settings.ssgTarget.has_value() ||
-                                  settings.rhythmTarget.has_value())) {
-        return u"-k needs a normalize target: -F, -S or -R";
-    }
-    return {};
 }
 
 }  // namespace morla

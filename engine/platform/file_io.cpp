@@ -67,7 +67,7 @@ std::u16string PathInFolder(std::u16string_view folder, std::u16string_view name
     return path;
 }
 
-void InjectFileFault(FileStep step) {
+void ArmFileFault(FileStep step) {
     ++file_io::injectedFaults[static_cast<std::size_t>(step)];
 }
 

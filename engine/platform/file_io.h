@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -178,21 +179,20 @@ class OutputFile {
     std::unique_ptr<State> state_;
 };
 
-// From now on the process removes its temporary files when it is interrupted
-// (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ; Ctrl+C and console close on
-// Windows) and exits with 128 + the signal number. Once the interruption has
-// come no thread creates another. For programs, not for the library's other
-// callers: it replaces the process's handlers of those signals (a signal the
-// process ignores stays ignored).
-void RemoveTemporaryFilesOnInterrupt();
-
-// Opens the null device on each of the standard descriptors 0, 1 and 2 that
-// is closed, so that no file opened later takes its number and receives what
-// is meant for standard output or error. The null device is opened for the
-// other direction, so writing a row to a closed standard output still fails.
-// For programs, first thing in main, before any file is opened. (On Windows a
-// file's handle never becomes a standard handle: nothing to do.)
-void OpenClosedStandardDescriptors();
+// The file layer's part in ending a program on an interruption; the
+// handlers themselves are the program's (process/process.h).
+//
+// The signals on which a program removes its temporary files (SIGINT,
+// SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ; none on Windows, where the console's
+// events stand for them): a thread creating a temporary file holds them back
+// meanwhile.
+std::span<const int> InterruptionSignals();
+// For a signal or console handler: shuts the door on new temporary files
+// (a thread about to create one waits for the end instead), waits for those
+// being created, removes every temporary file being written, and ends the
+// process with exit status `status`. A second caller waits for the first to
+// end the process. Async-signal-safe.
+[[noreturn]] void RemoveTemporaryFilesAndExit(int status);
 
 // The steps of writing an OutputFile that tests can make fail.
 enum class FileStep {
@@ -206,9 +206,8 @@ enum class FileStep {
 };
 
 // Makes the next OutputFile (or folder flush, FlushFolderToDisk) fail at
-// `step` as if the system had reported an input/output error there, or at
-// OpenFolder as if the folder could be written but not read. For tests of the
-// failure paths.
-void InjectFileFault(FileStep step);
+// `step`: the store behind the test fault hook InjectFileFault
+// (process/process.h), which says what such a fault looks like.
+void ArmFileFault(FileStep step);
 
 }  // namespace morla

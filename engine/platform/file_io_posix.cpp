@@ -66,15 +66,6 @@ constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 
 file_io::PendingTemporaries<char> pendingTemporaries;
 
-extern "C" void RemoveTemporariesAndExit(int signal) {
-    if (!pendingTemporaries.RemoveAllOnce([](const char* path) { ::unlink(path); })) {
-        for (;;) {  // another thread's handler is ending the process
-            ::pause();
-        }
-    }
-    ::_exit(128 + signal);
-}
-
 // Holds the interruptions back on this thread while it lives.
 class InterruptionsHeld {
   public:
@@ -593,29 +584,17 @@ WriteOutcome OutputFile::Commit(bool flushFolder) {
     return state.outcome;
 }
 
-void OpenClosedStandardDescriptors() {
-    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            // The lowest free number: `fd` itself, the lower ones being open.
-            ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
-        }
-    }
+std::span<const int> InterruptionSignals() {
+    return kInterruptions;
 }
 
-void RemoveTemporaryFilesOnInterrupt() {
-    struct sigaction action {};
-    action.sa_handler = RemoveTemporariesAndExit;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : kInterruptions) {
-        sigaddset(&action.sa_mask, signal);
-    }
-    for (const int signal : kInterruptions) {
-        struct sigaction before {};
-        ::sigaction(signal, &action, &before);
-        if (before.sa_handler == SIG_IGN) {
-            ::sigaction(signal, &before, nullptr);  // ignored on purpose (nohup)
+void RemoveTemporaryFilesAndExit(int status) {
+    if (!pendingTemporaries.RemoveAllOnce([](const char* path) { ::unlink(path); })) {
+        for (;;) {  // another thread's handler is ending the process
+            ::pause();
         }
     }
+    ::_exit(status);
 }
 
 }  // namespace morla

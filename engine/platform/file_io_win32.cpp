@@ -102,17 +102,6 @@ std::optional<FileStamp> StampOf(HANDLE file) {
 
 file_io::PendingTemporaries<wchar_t> pendingTemporaries;
 
-BOOL WINAPI RemoveTemporariesAndExit(DWORD event) {
-    // The handler runs on a thread of its own; a second event waits for the
-    // first to end the process.
-    if (!pendingTemporaries.RemoveAllOnce([](const wchar_t* path) { DeleteFileW(path); })) {
-        Sleep(INFINITE);
-    }
-    // The numbers of the C runtime's SIGINT and SIGBREAK, as a POSIX shell
-    // would report them.
-    ExitProcess(128 + (event == CTRL_C_EVENT ? 2 : 21));
-}
-
 // A temporary file beside the output, created exclusively under a fresh name
 // and held open (no other process may open it for deletion) while it lives.
 // Removed when it goes out of scope unless it was renamed over the target.
@@ -451,10 +440,17 @@ WriteOutcome OutputFile::Commit(bool /*flushFolder*/) {
     return state.outcome;
 }
 
-void OpenClosedStandardDescriptors() {}
+std::span<const int> InterruptionSignals() {
+    return {};
+}
 
-void RemoveTemporaryFilesOnInterrupt() {
-    SetConsoleCtrlHandler(RemoveTemporariesAndExit, TRUE);
+void RemoveTemporaryFilesAndExit(int status) {
+    // The console's handler runs on a thread of its own; a second event
+    // waits for the first to end the process.
+    if (!pendingTemporaries.RemoveAllOnce([](const wchar_t* path) { DeleteFileW(path); })) {
+        Sleep(INFINITE);
+    }
+    ExitProcess(static_cast<UINT>(status));
 }
 
 }  // namespace morla

@@ -863,14 +863,18 @@ TEST_F(MainWindowTest, ConflictingBoxesRefuseTheWholeDropWithTheEnginesReason) {
     const std::wstring one = (dir / "one.s98").wstring();
     const struct {
         std::vector<HWND TMORLA_MAIN::*> boxes;
-        VolumeSettings settings;  // what the ticked boxes give
+        std::string_view letters;  // the options of the ticked boxes
     } cases[] = {
-        {{&TMORLA_MAIN::C_g, &TMORLA_MAIN::C_fn}, Options().Fm(2).Gain(0)},
-        {{&TMORLA_MAIN::C_k}, Options().KeepBalance()},
+        {{&TMORLA_MAIN::C_g, &TMORLA_MAIN::C_fn}, "gf"},
+        {{&TMORLA_MAIN::C_k}, "k"},
     };
     Type(window.E_fn, L"2");
-    for (const auto& [boxes, settings] : cases) {
-        const std::u16string reason = SettingsConflict(settings);
+    for (const auto& [boxes, letters] : cases) {
+        OptionSet ticked;
+        for (const char letter : letters) {
+            ticked.Add(FindOption(letter)->option);
+        }
+        const std::u16string reason = SettingsConflict(ticked);
         SCOPED_TRACE(ToUtf8(reason));
         ASSERT_FALSE(reason.empty());
         UntickAll();
