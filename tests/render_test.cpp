@@ -1,5 +1,6 @@
 // The render layer through its public face: songs built in code, rendered by
 // the emulators and measured by the EBU R 128 meter.
+#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -367,6 +368,44 @@ TEST(RenderAlbum, SongsMeasuredAsOneProgramme) {
     EXPECT_NEAR(album.integratedLufs, loud.figures.integratedLufs - 2.8, 0.2);
     EXPECT_NEAR(album.rangeLu, 12.0, 1.0);
     EXPECT_DOUBLE_EQ(album.truePeakDbtp, loud.figures.truePeakDbtp);
+}
+
+// The meter's own true peak against libebur128's, on signals with peaks
+// between samples, in blocks of every length.
+TEST(RenderMeter, TruePeakIsLibebur128s) {
+    std::mt19937 random(7u);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    for (const std::uint32_t rate : {48000u, 44100u, 96000u}) {
+        SCOPED_TRACE(rate);
+        LoudnessMeter meter(rate);
+        ebur128_state* reference = ebur128_init(2, rate, EBUR128_MODE_TRUE_PEAK);
+        ASSERT_NE(reference, nullptr);
+        std::vector<float> frames;
+        for (int part = 0; part < 40; ++part) {
+            const std::size_t count = 1 + random() % 5000;
+            frames.resize(2 * count);
+            const float amplitude = 0.1f + 0.02f * static_cast<float>(part % 11);
+            for (std::size_t i = 0; i < count; ++i) {
+                // a quarter of the rate, off the sample grid: the peaks fall
+                // between samples; now and then noise
+                const double phase = 2 * 3.14159265358979 * (0.25 * static_cast<double>(i) + 0.125);
+                frames[2 * i] = amplitude * static_cast<float>(std::sin(phase));
+                frames[2 * i + 1] = part % 3 == 0 ? noise(random) : 0.5f * frames[2 * i];
+            }
+            meter.Add(frames.data(), count);
+            ebur128_add_frames_float(reference, frames.data(), count);
+        }
+        double expected = 0.0;
+        for (unsigned channel = 0; channel < 2; ++channel) {
+            double peak = 0.0;
+            ASSERT_EQ(ebur128_true_peak(reference, channel, &peak), EBUR128_SUCCESS);
+            expected = std::max(expected, peak);
+        }
+        ebur128_destroy(&reference);
+        const LoudnessFigures figures = meter.Figures();
+        EXPECT_NEAR(figures.truePeakDbtp, 20 * std::log10(expected), 1e-6);
+        EXPECT_GT(figures.truePeakDbtp, figures.samplePeakDbfs + 0.5);
+    }
 }
 
 struct WaitRecorder {

@@ -33,38 +33,28 @@ class Resampler {
         return need <= phase_ ? 0 : static_cast<std::size_t>((need - phase_ + out_ - 1) / out_);
     }
 
-    // Adds `frames` frames to `mix` from InputsFor(frames) device samples,
-    // the i-th given by `input(i, left, right)`.
-    template <class Input>
-    void Run(float* mix, std::size_t frames, std::size_t inputs, Input input) {
-        std::size_t frame = 0;
-        auto emit = [&] {
-            if (count_ != 0) {
-                const float scale = 1.0f / static_cast<float>(count_);
-                lastLeft_ = left_ * scale;
-                lastRight_ = right_ * scale;
-                left_ = right_ = 0.0f;
-                count_ = 0;
+    // Adds `frames` frames to `mix` from InputsFor(frames) device samples:
+    // `sum(first, count, left, right)` gives the sums of `count` samples from
+    // the `first`, taken in order.
+    template <class Sum>
+    void Run(float* mix, std::size_t frames, Sum sum) {
+        std::size_t next = 0;
+        for (std::size_t frame = 0; frame < frames; ++frame) {
+            if (phase_ >= in_) {
+                phase_ -= in_;  // no new sample in this frame: the last again
+            } else {
+                const auto count = static_cast<std::size_t>((in_ - phase_ + out_ - 1) / out_);
+                float left = 0.0f;
+                float right = 0.0f;
+                sum(next, count, left, right);
+                next += count;
+                const float scale = 1.0f / static_cast<float>(count);
+                lastLeft_ = left * scale;
+                lastRight_ = right * scale;
+                phase_ += count * out_ - in_;
             }
             mix[2 * frame] += lastLeft_;
             mix[2 * frame + 1] += lastRight_;
-            ++frame;
-            phase_ -= in_;
-        };
-        while (phase_ >= in_ && frame < frames) {
-            emit();
-        }
-        for (std::size_t i = 0; i < inputs; ++i) {
-            float left = 0.0f;
-            float right = 0.0f;
-            input(i, left, right);
-            left_ += left;
-            right_ += right;
-            ++count_;
-            phase_ += out_;
-            while (phase_ >= in_ && frame < frames) {
-                emit();
-            }
         }
     }
 
@@ -72,9 +62,6 @@ class Resampler {
     std::uint64_t in_ = 1;
     std::uint64_t out_ = 1;
     std::uint64_t phase_ = 0;  // in units of 1 / (in * out) seconds
-    float left_ = 0.0f;
-    float right_ = 0.0f;
-    std::uint32_t count_ = 0;
     float lastLeft_ = 0.0f;
     float lastRight_ = 0.0f;
 };
@@ -176,14 +163,16 @@ class SsgUnit : public ymfm::ssg_override {
     void ssg_prescale_changed() override {}
 
     void Render(float* mix, std::size_t frames) {
-        const std::size_t inputs = resampler_.InputsFor(frames);
-        resampler_.Run(mix, frames, inputs, [&](std::size_t, float& left, float& right) {
-            ymfm::ssg_engine::output_data out;
-            engine_.clock();
-            engine_.output(out);
-            const float level = levels_[steps_[out.data[0] & 0x3FFF]] +
-                                levels_[steps_[out.data[1] & 0x3FFF]] +
-                                levels_[steps_[out.data[2] & 0x3FFF]];
+        resampler_.Run(mix, frames, [&](std::size_t, std::size_t count, float& left, float& right) {
+            float level = 0.0f;
+            for (std::size_t k = 0; k < count; ++k) {
+                ymfm::ssg_engine::output_data out;
+                engine_.clock();
+                engine_.output(out);
+                level += levels_[steps_[out.data[0] & 0x3FFF]] +
+                         levels_[steps_[out.data[1] & 0x3FFF]] +
+                         levels_[steps_[out.data[2] & 0x3FFF]];
+            }
             left = right = level;
         });
     }
@@ -245,8 +234,13 @@ struct ChipTraits<ymfm::ym2203> {
     static std::uint32_t SsgDivider(std::uint32_t prescale) {
         return prescale == 2 ? 4 : prescale == 3 ? 8 : 16;
     }
-    static void Stereo(const ymfm::ym2203::output_data& out, float& left, float& right) {
-        left = right = static_cast<float>(out.data[0]);
+    static void Sum(const ymfm::ym2203::output_data* out, std::size_t count, std::int32_t& left,
+                    std::int32_t& right) {
+        std::int32_t sum = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            sum += out[k].data[0];
+        }
+        left = right = sum;
     }
 };
 template <>
@@ -257,9 +251,16 @@ struct ChipTraits<ymfm::ym2608> {
     static std::uint32_t SsgDivider(std::uint32_t prescale) {
         return prescale == 2 ? 8 : prescale == 3 ? 16 : 32;
     }
-    static void Stereo(const ymfm::ym2608::output_data& out, float& left, float& right) {
-        left = static_cast<float>(out.data[0]);
-        right = static_cast<float>(out.data[1]);
+    static void Sum(const ymfm::ym2608::output_data* out, std::size_t count, std::int32_t& left,
+                    std::int32_t& right) {
+        std::int32_t sumLeft = 0;
+        std::int32_t sumRight = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            sumLeft += out[k].data[0];
+            sumRight += out[k].data[1];
+        }
+        left = sumLeft;
+        right = sumRight;
     }
 };
 template <class Chip, bool TwoPorts>
@@ -268,9 +269,16 @@ struct StereoTraits {
     static constexpr bool kHasSsg = false;
     static constexpr bool kTwoPorts = TwoPorts;
     static std::uint32_t SsgDivider(std::uint32_t) { return 8; }
-    static void Stereo(const typename Chip::output_data& out, float& left, float& right) {
-        left = static_cast<float>(out.data[0]);
-        right = static_cast<float>(out.data[1]);
+    static void Sum(const typename Chip::output_data* out, std::size_t count, std::int32_t& left,
+                    std::int32_t& right) {
+        std::int32_t sumLeft = 0;
+        std::int32_t sumRight = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            sumLeft += out[k].data[0];
+            sumRight += out[k].data[1];
+        }
+        left = sumLeft;
+        right = sumRight;
     }
 };
 template <>
@@ -279,9 +287,16 @@ template <>
 struct ChipTraits<ymfm::ym2151> : StereoTraits<ymfm::ym2151, false> {};
 template <>
 struct ChipTraits<ymfm::ymf262> : StereoTraits<ymfm::ymf262, true> {
-    static void Stereo(const ymfm::ymf262::output_data& out, float& left, float& right) {
-        left = static_cast<float>(out.data[0] + out.data[2]);
-        right = static_cast<float>(out.data[1] + out.data[3]);
+    static void Sum(const ymfm::ymf262::output_data* out, std::size_t count, std::int32_t& left,
+                    std::int32_t& right) {
+        std::int32_t sumLeft = 0;
+        std::int32_t sumRight = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            sumLeft += out[k].data[0] + out[k].data[2];
+            sumRight += out[k].data[1] + out[k].data[3];
+        }
+        left = sumLeft;
+        right = sumRight;
     }
 };
 template <class Chip>
@@ -290,12 +305,15 @@ struct MonoTraits {
     static constexpr bool kHasSsg = false;
     static constexpr bool kTwoPorts = false;
     static std::uint32_t SsgDivider(std::uint32_t) { return 8; }
-    static void Stereo(const typename Chip::output_data& out, float& left, float& right) {
+    static void Sum(const typename Chip::output_data* out, std::size_t count, std::int32_t& left,
+                    std::int32_t& right) {
         std::int32_t sum = 0;
-        for (std::uint32_t k = 0; k < Chip::OUTPUTS; ++k) {
-            sum += out.data[k];
+        for (std::size_t k = 0; k < count; ++k) {
+            for (std::uint32_t output = 0; output < Chip::OUTPUTS; ++output) {
+                sum += out[k].data[output];
+            }
         }
-        left = right = static_cast<float>(sum);
+        left = right = sum;
     }
 };
 template <>
@@ -390,11 +408,14 @@ class ChipDevice : public RenderDevice {
             chip_.generate(samples_.data(), static_cast<std::uint32_t>(inputs));
         }
         constexpr float kScale = Traits::kGain / 32768.0f;
-        resampler_.Run(mix, frames, inputs, [&](std::size_t i, float& left, float& right) {
-            Traits::Stereo(samples_[i], left, right);
-            left *= kScale;
-            right *= kScale;
-        });
+        resampler_.Run(mix, frames,
+                       [&](std::size_t first, std::size_t count, float& left, float& right) {
+                           std::int32_t sumLeft = 0;
+                           std::int32_t sumRight = 0;
+                           Traits::Sum(samples_.data() + first, count, sumLeft, sumRight);
+                           left = static_cast<float>(sumLeft) * kScale;
+                           right = static_cast<float>(sumRight) * kScale;
+                       });
         if (ssg_) {
             ssg_->Render(mix, frames);
         }

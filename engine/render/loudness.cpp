@@ -3,8 +3,10 @@
 #include <ebur128.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace morla {
 namespace {
@@ -35,14 +37,110 @@ class MeterSink : public FrameSink {
 
 }  // namespace
 
+// The true peak of each channel as libebur128 measures it (the same
+// interpolator: 4 times oversampled below 96 kHz and 2 times below 192 kHz,
+// by a 49-tap Hann-windowed sinc, accumulated in double, each output rounded
+// to float), but a block whose samples cannot reach the peak found so far
+// is not interpolated: no output exceeds the samples under the filter times
+// the largest sum of coefficient magnitudes of a phase.
+class TruePeak {
+  public:
+    explicit TruePeak(std::uint32_t sampleRate) {
+        factor_ = sampleRate < 96000 ? 4 : sampleRate < 192000 ? 2 : 1;
+        constexpr double kAlmostZero = 0.000001;
+        const double pi = std::acos(-1.0);
+        for (int j = 0; j < kTaps && factor_ > 1; ++j) {
+            const double m = j - (kTaps - 1) / 2.0;
+            double c = 1.0;
+            if (std::fabs(m) > kAlmostZero) {
+                c = std::sin(m * pi / factor_) / (m * pi / factor_);
+            }
+            c *= 0.5 * (1 - std::cos(2 * pi * j / (kTaps - 1)));
+            if (std::fabs(c) > kAlmostZero) {
+                phases_[j % factor_].push_back({c, j / factor_});
+            }
+        }
+        for (const auto& phase : phases_) {
+            double sum = 0.0;
+            for (const Tap& tap : phase) {
+                sum += std::fabs(tap.coeff);
+            }
+            gain_ = std::max(gain_, sum);
+        }
+    }
+
+    void Add(const float* interleaved, std::size_t frames) {
+        if (factor_ == 1) {
+            return;  // the sample peak is the true peak
+        }
+        const std::size_t history = kDelay - 1;
+        signal_.resize(history + frames);
+        sums_.resize(frames);
+        for (int channel = 0; channel < kChannels; ++channel) {
+            float* x = signal_.data();
+            std::copy(history_[channel].begin(), history_[channel].end(), x);
+            float largest = 0.0f;
+            for (std::size_t i = 0; i < frames; ++i) {
+                x[history + i] = interleaved[kChannels * i + channel];
+            }
+            for (std::size_t i = 0; i < history + frames; ++i) {
+                largest = std::max(largest, std::fabs(x[i]));
+            }
+            if (largest * gain_ * (1.0 + 1e-9) > peak_[channel]) {
+                Interpolate(x + history, frames, peak_[channel]);
+            }
+            std::copy(x + frames, x + frames + history, history_[channel].begin());
+        }
+    }
+
+    double peak(int channel) const { return peak_[channel]; }
+
+  private:
+    static constexpr int kTaps = 49;
+    static constexpr int kDelay = (kTaps + 3) / 4;  // input frames under the filter
+    struct Tap {
+        double coeff;
+        int back;  // frames back from the newest
+    };
+
+    // x[0, frames) with kDelay - 1 frames of history before x[0].
+    void Interpolate(const float* x, std::size_t frames, double& peak) {
+        double* sums = sums_.data();
+        for (const auto& phase : phases_) {
+            if (phase.empty()) {
+                continue;
+            }
+            std::fill(sums, sums + frames, 0.0);
+            for (const Tap& tap : phase) {
+                const float* from = x - tap.back;
+                for (std::size_t i = 0; i < frames; ++i) {
+                    sums[i] += static_cast<double>(from[i]) * tap.coeff;
+                }
+            }
+            for (std::size_t i = 0; i < frames; ++i) {
+                peak = std::max(peak, static_cast<double>(std::fabs(static_cast<float>(sums[i]))));
+            }
+        }
+    }
+
+    int factor_ = 4;
+    std::array<std::vector<Tap>, 4> phases_;
+    double gain_ = 0.0;
+    std::array<std::array<float, kDelay - 1>, kChannels> history_{};
+    std::array<double, kChannels> peak_{};
+    std::vector<float> signal_;
+    std::vector<double> sums_;
+};
+
 struct LoudnessMeter::State {
     ebur128_state* meter;
+    TruePeak truePeak;
 };
 
 LoudnessMeter::LoudnessMeter(std::uint32_t sampleRate) {
     ebur128_state* meter = ebur128_init(kChannels, sampleRate, kModes);
     if (meter != nullptr) {
-        state_ = new State{meter};
+        state_ = new State{meter, TruePeak(sampleRate)};
         // libebur128's 100 ms step, rounded as it rounds it, and the
         // loudness range's windows move by ten of those
         skipQuantum_ = std::uint64_t{(sampleRate + 5) / 10} * 10;
@@ -70,6 +168,7 @@ LoudnessMeter& LoudnessMeter::operator=(LoudnessMeter&& other) noexcept {
 void LoudnessMeter::Add(const float* interleaved, std::size_t frames) {
     if (state_ != nullptr && frames != 0) {
         ebur128_add_frames_float(state_->meter, interleaved, frames);
+        state_->truePeak.Add(interleaved, frames);
     }
 }
 
@@ -92,9 +191,8 @@ LoudnessFigures LoudnessMeter::Combined(std::span<const LoudnessMeter* const> me
             if (ebur128_sample_peak(meter->state_->meter, channel, &peak) == EBUR128_SUCCESS) {
                 samplePeak = std::max(samplePeak, peak);
             }
-            if (ebur128_true_peak(meter->state_->meter, channel, &peak) == EBUR128_SUCCESS) {
-                truePeak = std::max(truePeak, peak);
-            }
+            // as libebur128 reports it: never below the sample peak
+            truePeak = std::max({truePeak, peak, meter->state_->truePeak.peak(channel)});
         }
     }
     LoudnessFigures figures;
