@@ -2,8 +2,9 @@
 # The includes of the sources, by folder:
 #   - inside the engine they run down its layers only: a folder includes from
 #     the folders before it in the list below (and from itself); api/, the
-#     engine's face, comes last; nothing includes reference/, which may
-#     include any;
+#     engine's face, comes last; render/ stands beside passes/ and the file
+#     layer: it includes neither, nor they it; nothing includes reference/,
+#     which may include any;
 #   - process/ (the process helpers beside the engine) includes of the
 #     engine only platform/file_io.h;
 #   - the front ends, cli/ and ui/, include the engine's face (api/morla.h),
@@ -12,7 +13,7 @@
 set -euo pipefail
 source_dir=${1:?usage: engine_layers.sh SOURCE_DIR}
 engine=$source_dir/engine
-layers=(base format platform decode passes job api)
+layers=(base format platform decode passes render job api)
 rank() {
     local i
     for i in "${!layers[@]}"; do
@@ -46,6 +47,9 @@ while IFS= read -r file; do
             status=1
         elif [ "$(rank "$top")" -gt "$own" ]; then
             echo "$file includes $included: $folder/ may not include from $top/"
+            status=1
+        elif [ "$folder" = render ] && { [ "$top" = passes ] || [ "$top" = platform ]; }; then
+            echo "$file includes $included: render/ stands beside $top/ and may not include it"
             status=1
         fi
     done < <(includes "$file")

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "base/messages.h"
 #include "decode/block_scan.h"
@@ -35,8 +36,33 @@ inline WalkCursor StartOfStream(const S98Layout& layout) {
     return cursor;
 }
 
+// A wait as the walk hands it to a visitor that takes waits: the number of
+// sync ticks, 1 for 0xFF; for 0xFE, the value bytes (7 bits each, the lowest
+// first) plus 2, held at kMaxWaitTicks when the value is larger.
+struct WaitTicks {
+    std::uint64_t ticks;
+};
+inline constexpr std::uint64_t kMaxWaitTicks = std::uint64_t{1} << 56;
+
+// The value of the 0xFE wait whose value bytes start at `value` and end with
+// the byte at `last`.
+inline std::uint64_t WaitValueTicks(const std::uint8_t* bytes, std::size_t value,
+                                    std::size_t last) {
+    std::uint64_t ticks = 0;
+    for (std::size_t at = value, shift = 0; at <= last; ++at, shift += 7) {
+        const std::uint64_t bits = bytes[at] & 0x7F;
+        if (shift > 49 && bits != 0) {
+            return kMaxWaitTicks;
+        }
+        ticks |= shift > 49 ? 0 : bits << shift;
+    }
+    return ticks + 2;
+}
+
 // Walks the commands that start before `limit` (and before the end bound),
-// handing every register write to `visit(offset, command, reg, data)`.
+// handing every register write to `visit(offset, command, reg, data)`, and
+// every wait to `visit(WaitTicks)` when the visitor takes one (the walks of
+// the level passes do not, and compile without it).
 template <WalkMode Mode, class Visitor>
 void FastCommandWalk(const std::uint8_t* bytes, const S98Layout& layout, WalkCursor& cursor,
                      std::size_t limit, Visitor&& visit) {
@@ -65,6 +91,9 @@ void FastCommandWalk(const std::uint8_t* bytes, const S98Layout& layout, WalkCur
             visit(pos, command, bytes[pos + 1], bytes[pos + 2]);
             pos += 3;
         } else if (command == kCommandWait1) {
+            if constexpr (std::is_invocable_v<Visitor&, WaitTicks>) {
+                visit(WaitTicks{1});
+            }
             pos += 1;
         } else if (command == kCommandWaitN) {
             // variable-length tick count: bit 7 set on every byte but the last
@@ -82,6 +111,9 @@ void FastCommandWalk(const std::uint8_t* bytes, const S98Layout& layout, WalkCur
                 while ((bytes[value] & 0x80) != 0) {
                     ++value;
                 }
+            }
+            if constexpr (std::is_invocable_v<Visitor&, WaitTicks>) {
+                visit(WaitTicks{WaitValueTicks(bytes, pos + 1, value)});
             }
             pos = value + 1;
         } else {

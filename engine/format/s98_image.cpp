@@ -20,6 +20,8 @@ std::int32_t ReadLE32(const S98Image& image, std::size_t offset) {
 }
 
 constexpr std::size_t kVersionOffset = 0x03;
+constexpr std::size_t kTimerNumeratorOffset = 0x04;
+constexpr std::size_t kTimerDenominatorOffset = 0x08;
 constexpr std::size_t kTagOffsetOffset = 0x10;
 constexpr std::size_t kDataOffsetOffset = 0x14;
 constexpr std::size_t kDeviceCountOffset = 0x1C;
@@ -95,6 +97,24 @@ std::u16string ReadHeader(const S98Image& image, S98Layout& layout) {
                           : image.size();
     layout.devices = ReadDeviceTable(image, header.deviceCount);
     return {};
+}
+
+SyncTick ReadSyncTick(const S98Image& image) {
+    SyncTick tick;
+    const auto numerator = static_cast<std::uint32_t>(ReadLE32(image, kTimerNumeratorOffset));
+    const auto denominator = static_cast<std::uint32_t>(ReadLE32(image, kTimerDenominatorOffset));
+    tick.numerator = numerator != 0 ? numerator : tick.numerator;
+    tick.denominator = denominator != 0 ? denominator : tick.denominator;
+    return tick;
+}
+
+std::uint32_t ReadDeviceClock(const S98Image& image, int index) {
+    const std::size_t entry =
+        kDeviceEntryOffset + kDeviceEntrySize * static_cast<std::size_t>(index);
+    if (index < 0 || ReadLE32(image, kDeviceCountOffset) <= index || entry + 8 > image.size()) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(ReadLE32(image, entry + 4));
 }
 
 std::u16string HeaderFaultReason(const S98Image& image) {

@@ -5,13 +5,16 @@
 //
 //   0x00  3 bytes   format mark "S98"                    not examined
 //   0x03  1 byte    version character                    '0'..'1' or '3' (bytes 0x00-0x31, 0x33)
-//   0x04 12 bytes   timer info, compression              written back unchanged
+//   0x04 12 bytes   timer info, compression              written back unchanged;
+//                   0x04 and 0x08: one sync tick is      the render reads them
+//                   numerator / denominator seconds
 //   0x10  4 bytes   tag offset (0 = no tag)              limits the walk when beyond the data
 //   0x14  4 bytes   data offset: start of the commands
 //   0x18  4 bytes   loop offset                          written back unchanged
 //   0x1C  4 bytes   device count (0 = a single OPNA)
-//   0x20 16 bytes   device entry i at 0x20 + 16 * i;     only its first 4 bytes are read:
-//                   one per device                       the device type number
+//   0x20 16 bytes   device entry i at 0x20 + 16 * i;     the jobs read its first 4 bytes,
+//                   one per device                       the device type number; the render
+//                                                        also its clock in Hz (entry + 4)
 //
 // Command stream, from the data offset on:
 //
@@ -52,11 +55,17 @@ enum class WalkMode {
 
 // S98 device type numbers.
 enum DeviceType : std::int32_t {
-    kDeviceYM2149 = 1,   // PSG
-    kDeviceYM2203 = 2,   // OPN
-    kDeviceYM2612 = 3,   // OPN2
-    kDeviceYM2608 = 4,   // OPNA
-    kDeviceAY8910 = 15,  // PSG
+    kDeviceYM2149 = 1,    // PSG
+    kDeviceYM2203 = 2,    // OPN
+    kDeviceYM2612 = 3,    // OPN2
+    kDeviceYM2608 = 4,    // OPNA
+    kDeviceYM2151 = 5,    // OPM
+    kDeviceYM2413 = 6,    // OPLL
+    kDeviceYM3526 = 7,    // OPL
+    kDeviceYM3812 = 8,    // OPL2
+    kDeviceYMF262 = 9,    // OPL3
+    kDeviceAY8910 = 15,   // PSG
+    kDeviceSN76489 = 16,  // DCSG
 };
 
 // A device index is the command byte shifted right by one: 0-126.
@@ -125,6 +134,18 @@ struct S98Layout {
 // `layout`, or returns the error message. Header bytes beyond the end of a
 // short file read as 0.
 std::u16string ReadHeader(const S98Image& image, S98Layout& layout);
+
+// One sync tick of the stream: numerator / denominator seconds, from header
+// 0x04 and 0x08; a 0 reads as the format's default (10 and 1000).
+struct SyncTick {
+    std::uint32_t numerator = 10;
+    std::uint32_t denominator = 1000;
+};
+SyncTick ReadSyncTick(const S98Image& image);
+
+// The clock in Hz that the header gives device `index` (entry + 4); 0 when
+// it gives none (no device list, or the entry outside the file).
+std::uint32_t ReadDeviceClock(const S98Image& image, int index);
 
 // Why ReadHeader refused `image`, in a user's words ("not an S98 file (it
 // does not begin with "S98")", "the file ends inside its header", ...), for
