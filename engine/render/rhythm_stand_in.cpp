@@ -31,8 +31,10 @@ int NextStepIndex(int code, int stepIndex) {
 }
 
 // The samples are made in double arithmetic with no library function beyond
-// the exact ones (floor, ldexp), so the image is the same under every C
-// library; sine and exponential are computed here.
+// the exact ones (floor, ldexp), so the image does not depend on the C
+// library: sine and exponential are computed here. (A compiler that fused
+// multiplies and adds into FMA instructions could still round differently;
+// the tests hold the image to its hash.)
 constexpr double kPi = 3.14159265358979323846;
 
 double Sine(double x) {
@@ -184,6 +186,7 @@ std::vector<double> Snare(std::size_t count, double rate) {
     return out;
 }
 
+// The metal and noise above `hz`, dying away with the time constant `seconds`.
 std::vector<double> Cymbal(std::size_t count, double rate, double seconds, double hz,
                            std::uint32_t seed) {
     std::vector<double> out(count);
@@ -196,6 +199,14 @@ std::vector<double> Cymbal(std::size_t count, double rate, double seconds, doubl
         out[n] = (metal(Metal(t)) + 0.6 * hiss(noise())) * attack * Exp(-t / seconds);
     }
     return out;
+}
+
+std::vector<double> TopCymbal(std::size_t count, double rate) {
+    return Cymbal(count, rate, 0.180, 5000, 0x7070C0C0u);
+}
+
+std::vector<double> HiHat(std::size_t count, double rate) {
+    return Cymbal(count, rate, 0.030, 6000, 0x4A4A4A4Au);
 }
 
 std::vector<double> Tom(std::size_t count, double rate) {
@@ -224,8 +235,9 @@ std::vector<double> RimShot(std::size_t count, double rate) {
     return out;
 }
 
-// The drum's samples at its gain, faded at the end, limited to the decoder's
-// range and rounded.
+// The drum's samples at its gain, faded at the end, rounded and kept a little
+// inside the accumulator's range, which the encoder needs to reach a peak
+// without overshooting it.
 std::vector<std::int16_t> Quantise(const std::vector<double>& sound, double rate, double gain) {
     std::vector<std::int16_t> samples(sound.size());
     const double length = sound.size() / rate;
@@ -237,16 +249,10 @@ std::vector<std::int16_t> Quantise(const std::vector<double>& sound, double rate
     return samples;
 }
 
-std::vector<double> TopCymbal(std::size_t count, double rate) {
-    return Cymbal(count, rate, 0.180, 5000, 0x7070C0C0u);
-}
-
-std::vector<double> HiHat(std::size_t count, double rate) {
-    return Cymbal(count, rate, 0.030, 6000, 0x4A4A4A4Au);
-}
-
 // Each drum: the bytes the chip plays it from, its rate, its gain (the
-// accumulator's full scale is 2048) and its sound before that gain.
+// accumulator's full scale is 2048) and its sound before that gain. The gains
+// make each drum, keyed on every 500 ms, as loud against one FM carrier as the
+// real drum measures (tests/rhythm_stand_in_test.cpp prints the figures).
 struct Drum {
     std::size_t first, last;  // inclusive
     double rate;
