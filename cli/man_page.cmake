@@ -50,6 +50,7 @@ if(NOT status EQUAL 0 OR NOT complaints STREQUAL "")
     message(FATAL_ERROR "help2man failed (${status}): ${complaints}")
 endif()
 file(RENAME "${OUTPUT}.new" "${OUTPUT}")
-# Installed compressed, as man pages are on Debian and most systems.
-file(ARCHIVE_CREATE OUTPUT "${OUTPUT}.gz" PATHS "${OUTPUT}" FORMAT raw COMPRESSION GZip
-     COMPRESSION_LEVEL 9)
+# Installed compressed, as man pages are on Debian and most systems, with no
+# name or time stamp in the gzip header, so the same page gives the same bytes.
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/gzip_file.cmake)
+gzip_file("${OUTPUT}" "${OUTPUT}.gz")

@@ -12,6 +12,35 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
               ${PROJECT_SOURCE_DIR}/CHANGELOG.md
         DESTINATION ${MORLA_DOC_DESTINATION})
+set(MORLA_MAINTAINER "morla_GUI developers <morla@example.org>")
+if(WIN32)
+    # The licences of the libraries built into the programs, beside LICENSE.
+    install(FILES ${PROJECT_SOURCE_DIR}/third_party/ymfm/LICENSE
+            DESTINATION ${MORLA_DOC_DESTINATION} RENAME LICENSE.ymfm.txt)
+    install(FILES ${PROJECT_SOURCE_DIR}/third_party/libebur128/COPYING
+            DESTINATION ${MORLA_DOC_DESTINATION} RENAME LICENSE.libebur128.txt)
+    install(FILES ${PROJECT_SOURCE_DIR}/third_party/libebur128/doc/license/queue.txt
+            DESTINATION ${MORLA_DOC_DESTINATION} RENAME LICENSE.libebur128-queue.txt)
+else()
+    # Debian's own two documents: the machine-readable copyright (the
+    # project's licence and each vendored library's) and changelog.gz.
+    set(deb_documents ${PROJECT_BINARY_DIR}/deb-documents)
+    add_custom_command(
+        OUTPUT ${deb_documents}/copyright ${deb_documents}/changelog.gz
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${deb_documents}
+        COMMAND ${CMAKE_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR} -DOUTPUT=${deb_documents}
+                -DVERSION=${PROJECT_VERSION} "-DMAINTAINER=${MORLA_MAINTAINER}"
+                -P ${PROJECT_SOURCE_DIR}/cmake/deb_documents.cmake
+        DEPENDS ${PROJECT_SOURCE_DIR}/cmake/deb_documents.cmake
+                ${PROJECT_SOURCE_DIR}/cmake/gzip_file.cmake ${PROJECT_SOURCE_DIR}/LICENSE
+                ${PROJECT_SOURCE_DIR}/third_party/ymfm/LICENSE
+                ${PROJECT_SOURCE_DIR}/third_party/libebur128/COPYING
+        VERBATIM)
+    add_custom_target(morla_deb_documents ALL
+                      DEPENDS ${deb_documents}/copyright ${deb_documents}/changelog.gz)
+    install(FILES ${deb_documents}/copyright ${deb_documents}/changelog.gz
+            DESTINATION ${MORLA_DOC_DESTINATION})
+endif()
 
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "morla_GUI developers")
@@ -30,7 +59,7 @@ else()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION sound)
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "morla_GUI developers <morla@example.org>")
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${MORLA_MAINTAINER}")
     # Depends from the libraries the binary links (dpkg-shlibdeps)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     string(CONCAT CPACK_PACKAGE_DESCRIPTION

@@ -17,7 +17,7 @@ ensure_packages() {
 
 # The native build: engine, command line, man page, tests (the packages too).
 NATIVE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev help2man groff-base dpkg-dev
-                 bash-completion)
+                 bash-completion lintian libebur128-dev pkg-config)
 # The Windows build, cross-compiled, and Wine on a virtual display to run it.
 WINDOWS_PACKAGES=(gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
                   googletest wine wine64 xvfb xauth fonts-wine fonts-ipafont-gothic unzip)

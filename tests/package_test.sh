@@ -2,10 +2,12 @@
 # The packages a release is made of, made by cpack from a build and opened as
 # a user would:
 #   tests/package_test.sh deb BUILD_DIR VERSION REPOSITORY
-#     the Debian package: its files, its control fields, and the morla in it
-#     answers with the version;
+#     the Debian package: its files, its control fields, its copyright and
+#     changelog, lintian's checks, and the morla in it answers with the
+#     version;
 #   tests/package_test.sh zip BUILD_DIR VERSION REPOSITORY NATIVE_MORLA
-#     the Windows zip: exactly both programs and the documents in one folder;
+#     the Windows zip: exactly both programs, the documents and the licences
+#     of the libraries built in, in one folder;
 #     its morla.exe, started under Wine from another folder, gives the rows
 #     the native morla gives on a real song.
 set -uo pipefail
@@ -36,9 +38,17 @@ deb)
     dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||' >"$work/files"
     for file in usr/bin/morla usr/share/man/man1/morla.1.gz \
         usr/share/bash-completion/completions/morla usr/share/doc/morla/README.md \
-        usr/share/doc/morla/LICENSE usr/share/doc/morla/CHANGELOG.md; do
+        usr/share/doc/morla/LICENSE usr/share/doc/morla/CHANGELOG.md \
+        usr/share/doc/morla/copyright usr/share/doc/morla/changelog.gz; do
         grep -qx "$file" "$work/files" || fail "$file is not in the package"
     done
+    # Debian's checks of a package: no error and no warning.
+    if command -v lintian >/dev/null; then
+        lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 ||
+            fail "lintian finds fault with the package: $(grep -v 'root privileges' "$work/lintian")"
+    else
+        fail "lintian is not installed (scripts/packages.sh installs it)"
+    fi
     dpkg-deb -f "$deb" Package Version Architecture Section Depends Description >"$work/fields"
     for field in "Package: morla" "Version: $version" "Architecture: $arch" "Section: sound"; do
         grep -qx "$field" "$work/fields" || fail "no '$field' in the control file"
@@ -49,6 +59,15 @@ deb)
     done
     grep -q "^Description: .*S98" "$work/fields" || fail "the description does not say what it is for"
     dpkg-deb -x "$deb" "$work/root"
+    # The copyright file names every library built into the program, with
+    # its licence's text.
+    copyright=$work/root/usr/share/doc/morla/copyright
+    for line in "Files: *" "Files: third_party/ymfm/*" "Files: third_party/libebur128/*" \
+        " Copyright (c) 2021, Aaron Giles" " Copyright (c) 2011 Jan Kokemüller"; do
+        grep -qxF -- "$line" "$copyright" || fail "the copyright file lacks '$line'"
+    done
+    zcat "$work/root/usr/share/doc/morla/changelog.gz" | head -n 1 | grep -q "^morla ($version) " ||
+        fail "changelog.gz does not begin with version $version"
     "$work/root/usr/bin/morla" --version | head -n 1 | grep -q "^morla $version " ||
         fail "the packaged morla does not answer with version $version"
     ;;
@@ -60,7 +79,8 @@ zip)
     [ -f "$zip" ] || { fail "no $name.zip made"; exit 1; }
     unzip -Z1 "$zip" | grep -v '/$' | sort >"$work/files"
     printf '%s\n' "$name/CHANGELOG.md" "$name/LICENSE" "$name/README.md" "$name/morla.exe" \
-        "$name/morla_GUI.exe" | sort >"$work/expected"
+        "$name/morla_GUI.exe" "$name/LICENSE.ymfm.txt" "$name/LICENSE.libebur128.txt" \
+        "$name/LICENSE.libebur128-queue.txt" | sort >"$work/expected"
     diff -u "$work/expected" "$work/files" || fail "the zip does not hold exactly the programs and documents"
     mkdir "$work/unpacked" "$work/elsewhere"
     unzip -q "$zip" -d "$work/unpacked"
