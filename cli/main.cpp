@@ -127,7 +127,7 @@ void PrintUsage() {
     std::string text =
         "usage: morla [OPTION]... FILE...\n"
         "Writes each S98 FILE with changed volumes to <name>_new.s98 beside it;\n"
-        "the input is never changed. At least one of the options -fn to -k must\n"
+        "the input is never changed. At least one of the options -fn to -m must\n"
         "be given.\n\n";
     // A row per option: its help after its names, or else the window's caption.
     for (const morla::OptionDescription& option : morla::kOptions) {
@@ -157,12 +157,21 @@ void PrintUsage() {
         "each sub-folder another; the normalize amounts of -F, -S and -R (-2 for\n"
         "FM) come from the loudest levels of the album, so its tracks keep their\n"
         "balance. A file's PEAK row shows its own levels.\n\n"
+        "With -m each FILE is played through emulated chips (ymfm) from its start\n"
+        "to its end command, once, and measured by EBU R128 (libebur128): its\n"
+        "integrated loudness, loudness range, true and sample peak, the length\n"
+        "heard and which rhythm sounds; nothing is written. With --album each\n"
+        "album's loudness follows its last file, measured over its files as one.\n"
+        "The OPNA's rhythm sounds come from --rhythm-rom FILE, else from a\n"
+        "ym2608_adpcm_rom.bin beside morla or in ~/.config/morla, else from a\n"
+        "stand-in made by morla. A song is measured for at most an hour.\n\n"
         "A file whose output would replace a later FILE, or an output written\n"
         "earlier in the same run, fails and writes nothing. Outputs are flushed to\n"
         "disk before they replace anything; an interrupted run leaves no\n"
         "temporary file. A failed file's reason goes to standard error.\n\n"
-        "Two files are converted at a time on a machine with two or more cores\n"
-        "(one at a time with -v); the rows, files and exit status are those of one\n"
+        "Two files are converted at a time on a machine with two or more cores,\n"
+        "as many as it has cores with -m (one at a time with -v); the rows, files\n"
+        "and exit status are those of one\n"
         "at a time. MORLA_JOBS=n in the environment converts n at a time (1 to 8;\n"
         "MORLA_JOBS=1 turns the overlap off).\n\n"
         "The stream is decoded with AVX-512 when the processor has it, else one\n"
@@ -182,9 +191,12 @@ int UsageError(const std::string& message) {
 // How many files to convert at a time: `setting` (MORLA_JOBS) when it is
 // set, else two when the machine has two cores or more. None when `setting`
 // is no such count.
-std::optional<std::size_t> JobsAtOnce(const char* setting) {
+std::optional<std::size_t> JobsAtOnce(const char* setting, bool measure) {
     if (setting == nullptr || *setting == '\0') {
-        return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+        // Measuring is the emulators' work, on every core; converting waits
+        // on the disk as much as on a core.
+        const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+        return measure ? std::min(cores, kMostJobs) : std::min<std::size_t>(cores, 2);
     }
     const std::size_t jobs = static_cast<unsigned char>(setting[0]) - std::size_t{'0'};
     if (setting[1] != '\0' || jobs < 1 || jobs > kMostJobs) {
@@ -421,7 +433,7 @@ void PrintVersion() {
 }
 
 // Converts the FILEs, `jobs` at a time, their rows to standard output.
-int ConvertFiles(const Batch& request, std::size_t jobs) {
+int ConvertFiles(const Batch& request, const morla::BatchOptions& options, std::size_t jobs) {
     morla::RemoveTemporaryFilesOnInterrupt();
     // Rows go out a file at a time (flushed below), not a write per row: a
     // terminal, a console or NUL would otherwise take a system call for each.
@@ -430,7 +442,7 @@ int ConvertFiles(const Batch& request, std::size_t jobs) {
     const morla::VolumeSettings& settings = request.settings;
     // The batch expands the folders, skips earlier outputs and, in album
     // mode, measures each album and opens it with its rows.
-    morla::ConvertBatch batch(request.files, request.options);
+    morla::ConvertBatch batch(request.files, options);
     bool allConverted = true;
     // After a file's rows: out before the next file's, and its reason on
     // standard error. False once standard output fails: no further file starts.
@@ -491,6 +503,37 @@ int NoOptionError(const Batch& batch) {
     return UsageError("no option given: " + needed);
 }
 
+// With -m, the image of the OPNA's rhythm ROM the user gives: --rhythm-rom
+// FILE, which must be one, or else a ym2608_adpcm_rom.bin beside morla or in
+// its configuration folder (one that is no such image is passed over, with
+// a warning). The empty text, or the usage mistake.
+std::string FindRhythmRom(const Batch& batch, morla::BatchOptions& options) {
+    morla::RhythmRom rom;
+    if (batch.given.Has(morla::Option::RhythmRom)) {
+        const std::u16string why = morla::ReadRhythmRom(options.rhythmRomPath, rom);
+        return why.empty() ? std::string()
+                           : "--rhythm-rom: '" + ToUtf8(options.rhythmRomPath) + "' " +
+                                 ToUtf8(why) + ": no image of the rhythm ROM";
+    }
+    if (!batch.settings.measure) {
+        return {};
+    }
+    for (const std::u16string& folder : morla::UserFileFolders("morla")) {
+        const std::u16string path = folder + u"/" + std::u16string(morla::kRhythmRomFileName);
+        if (!morla::IdentifyFile(path)) {
+            continue;
+        }
+        if (const std::u16string why = morla::ReadRhythmRom(path, rom); !why.empty()) {
+            std::fprintf(stderr, "morla: %s %s: not taken as the rhythm ROM\n",
+                         ToUtf8(path).c_str(), ToUtf8(why).c_str());
+            continue;
+        }
+        options.rhythmRomPath = path;
+        return {};
+    }
+    return {};
+}
+
 // The batch, once it has what it needs: an option, options that go
 // together, a FILE, the output folder and a count of files at a time.
 int RunBatch(const Batch& batch) {
@@ -509,13 +552,17 @@ int RunBatch(const Batch& batch) {
         return UsageError(
             folder + (morla::IdentifyFile(outputFolder) ? " is not a folder" : " does not exist"));
     }
+    morla::BatchOptions options = batch.options;
+    if (const std::string mistake = FindRhythmRom(batch, options); !mistake.empty()) {
+        return UsageError(mistake);
+    }
     const char* jobsSetting = std::getenv("MORLA_JOBS");
-    const std::optional<std::size_t> jobs = JobsAtOnce(jobsSetting);
+    const std::optional<std::size_t> jobs = JobsAtOnce(jobsSetting, batch.settings.measure);
     if (!jobs) {
         return UsageError("MORLA_JOBS must be a number from 1 to " + std::to_string(kMostJobs) +
                           ", not '" + jobsSetting + "'");
     }
-    return ConvertFiles(batch, *jobs);
+    return ConvertFiles(batch, options, *jobs);
 }
 
 int Run(const CommandLine& line) {

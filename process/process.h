@@ -5,6 +5,9 @@
 // is here too, for the tests of the file layer's failure paths.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/file_io.h"  // FileStep
 
 namespace morla {
@@ -23,6 +26,13 @@ void RemoveTemporaryFilesOnInterrupt();
 // First thing in main, before any file is opened. (On Windows a file's handle
 // never becomes a standard handle: nothing to do.)
 void OpenClosedStandardDescriptors();
+
+// The folders where a program looks for files the user gives it once for
+// every run (the OPNA's rhythm ROM image), in order: the program's own folder,
+// then the user's configuration folder for `program` ($XDG_CONFIG_HOME or
+// ~/.config on POSIX systems, %APPDATA% on Windows, with `program` below it).
+// Folders that cannot be found are left out.
+std::vector<std::u16string> UserFileFolders(const char* program);
 
 // Makes the next OutputFile (or folder flush, FlushFolderToDisk) fail at
 // `step` as if the system had reported an input/output error there, or at

@@ -4,7 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "base/text.h"
 #include "process/process.h"
 
 namespace morla {
@@ -39,6 +43,26 @@ void OpenClosedStandardDescriptors() {
             ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
         }
     }
+}
+
+std::vector<std::u16string> UserFileFolders(const char* program) {
+    std::vector<std::u16string> folders;
+    std::string self(4096, '\0');
+    const ssize_t length = readlink("/proc/self/exe", self.data(), self.size());
+    if (length > 0 && static_cast<std::size_t>(length) < self.size()) {
+        self.resize(static_cast<std::size_t>(length));
+        if (const std::size_t slash = self.rfind('/'); slash != std::string::npos) {
+            folders.push_back(FromUtf8(self.substr(0, slash)));
+        }
+    }
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    if (config != nullptr && config[0] == '/') {
+        folders.push_back(FromUtf8(std::string(config) + "/" + program));
+    } else if (home != nullptr && home[0] != '\0') {
+        folders.push_back(FromUtf8(std::string(home) + "/.config/" + program));
+    }
+    return folders;
 }
 
 }  // namespace morla

@@ -4,6 +4,10 @@
 #endif
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
+#include "base/text.h"
 #include "process/process.h"
 
 namespace morla {
@@ -22,5 +26,28 @@ void RemoveTemporaryFilesOnInterrupt() {
 }
 
 void OpenClosedStandardDescriptors() {}
+
+std::vector<std::u16string> UserFileFolders(const char* program) {
+    std::vector<std::u16string> folders;
+    std::wstring self(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    if (length > 0 && length < self.size()) {
+        self.resize(length);
+        if (const std::size_t slash = self.find_last_of(L"\\/"); slash != std::wstring::npos) {
+            folders.emplace_back(reinterpret_cast<const char16_t*>(self.data()), slash);
+        }
+    }
+    std::wstring appData(32768, L'\0');
+    const DWORD appLength =
+        GetEnvironmentVariableW(L"APPDATA", appData.data(), static_cast<DWORD>(appData.size()));
+    if (appLength > 0 && appLength < appData.size()) {
+        appData.resize(appLength);
+        std::u16string folder(reinterpret_cast<const char16_t*>(appData.data()), appData.size());
+        folder += u"\\";
+        folder += FromUtf8(program);
+        folders.push_back(folder);
+    }
+    return folders;
+}
 
 }  // namespace morla

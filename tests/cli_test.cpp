@@ -194,12 +194,12 @@ TEST(Cli, UsageErrorsWriteNothing) {
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"x.s98"});
 }
 
-// No option to run (the window's nine, -g, -k): the window's line, then what
+// No option to run (the window's nine, -g, -k, -m): the window's line, then what
 // is missing in English; -a, -n and -o go with one and are none themselves.
 TEST(Cli, NoOptionToRunIsRefusedBeforeAnyFile) {
     TempDir dir;
     WriteFileBytes(dir / "x.s98", Song());
-    const std::string needed = "at least one of -f -s -r -F -S -R -v -p -2 -g -k is needed\n";
+    const std::string needed = "at least one of -f -s -r -F -S -R -v -p -2 -g -k -m is needed\n";
     const struct {
         std::vector<std::string> arguments;
         std::string line;

@@ -6,7 +6,7 @@
 #     layer: it includes neither, nor they it; nothing includes reference/,
 #     which may include any;
 #   - process/ (the process helpers beside the engine) includes of the
-#     engine only platform/file_io.h;
+#     engine only platform/file_io.h and base/text.h;
 #   - the front ends, cli/ and ui/, include the engine's face (api/morla.h),
 #     the process helpers (process/process.h) and their own files, nothing
 #     deeper.
@@ -76,7 +76,7 @@ check_outside() {
         done < <(includes "$file")
     done < <(find "$source_dir/$folder" -name '*.h' -o -name '*.cpp')
 }
-check_outside process process/process.h platform/file_io.h
+check_outside process process/process.h platform/file_io.h base/text.h
 check_outside cli api/morla.h process/process.h
 check_outside ui api/morla.h process/process.h
 exit $status

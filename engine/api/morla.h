@@ -9,4 +9,5 @@
 #include "job/convert_batch.h"  // ConvertBatch, BatchOptions: a drop or a command line
 #include "job/convert_job.h"    // VolumeSettings, JobResult
 #include "job/options.h"        // the option table, TickOption, the checks of values and conflicts
+#include "job/rhythm_rom.h"     // the user's rhythm ROM image: its name, ReadRhythmRom
 #include "platform/file_io.h"   // IsFolder, IdentifyFile: the check of an output folder

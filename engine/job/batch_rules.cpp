@@ -89,8 +89,15 @@ void ConvertBatch::FindLeftovers() {
 // A peak-only run writes nothing, so every job may overlap.
 std::vector<bool> ConvertBatch::JobsThatRunAlone(const VolumeSettings& settings) const {
     std::vector<bool> alone(size(), false);
-    if (settings.peakOnly) {
-        return alone;
+    if (settings.measure && options_.albums) {
+        // An album's loudness is reported after its last song, once every
+        // song of it has been measured.
+        for (std::size_t index = 0; index < size(); ++index) {
+            alone[index] = ClosesAlbum(index);
+        }
+    }
+    if (settings.peakOnly || settings.measure) {
+        return alone;  // nothing is written
     }
     struct Output {
         FileIdentity folder;

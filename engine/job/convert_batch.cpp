@@ -8,10 +8,17 @@
 #include "base/text.h"
 #include "job/collection.h"
 #include "job/report_rows.h"
+#include "job/rhythm_rom.h"
 
 namespace morla {
 ConvertBatch::ConvertBatch(std::vector<std::u16string> paths, BatchOptions options)
     : options_(std::move(options)) {
+    if (!options_.rhythmRomPath.empty()) {
+        RhythmRom rom;
+        if (ReadRhythmRom(options_.rhythmRomPath, rom).empty()) {
+            rhythmRom_ = rom;
+        }
+    }
     Expand(paths);
     FindLeftovers();
     inputs_.resize(entries_.size());
@@ -27,7 +34,7 @@ ConvertBatch::ConvertBatch(std::vector<std::u16string> paths, BatchOptions optio
 void ConvertBatch::Expand(const std::vector<std::u16string>& paths) {
     std::optional<std::size_t> direct;  // the album of the files named directly
     const auto newAlbum = [&](std::u16string label) {
-        albums_.push_back({std::move(label), 0, 0, std::nullopt});
+        albums_.push_back({std::move(label), 0, 0, std::nullopt, {}});
         return albums_.size() - 1;
     };
     for (const std::u16string& path : paths) {
@@ -78,7 +85,8 @@ JobResult ConvertBatch::RunJob(std::size_t index, const VolumeSettings& settings
         const std::lock_guard hold(state_);
         albumPeaks = albums_[entries_[index].album].peaks;
     }
-    return ConvertJob(entries_[index].path, settings, log, *this, albumPeaks);
+    return ConvertJob(entries_[index].path, settings, log, *this, albumPeaks,
+                      rhythmRom_ ? &*rhythmRom_ : nullptr);
 }
 
 bool ConvertBatch::OpensAlbum(std::size_t index) const {
@@ -86,23 +94,41 @@ bool ConvertBatch::OpensAlbum(std::size_t index) const {
            albums_[entries_[index].album].first == index;
 }
 
-void ConvertBatch::AppendAlbumRows(std::size_t index, LogSink& log) const {
+bool ConvertBatch::ClosesAlbum(std::size_t index) const {
+    return options_.albums && entries_[index].kind != EntryKind::EmptyFolder &&
+           albums_[entries_[index].album].end == index + 1;
+}
+
+namespace {
+
+// The album's peaks are measured first unless the jobs only measure
+// loudness (-m without -p).
+bool NeedsAlbumPeaks(const VolumeSettings& settings) {
+    return !settings.measure || settings.peakOnly;
+}
+
+}  // namespace
+
+void ConvertBatch::AppendAlbumRows(std::size_t index, bool peaks, LogSink& log) const {
     const Album& album = albums_[entries_[index].album];
     log.Append(u"ALBUM: " + (album.label.empty() ? u"files given directly" : album.label));
-    log.Append(u"ALBUM " + FormatPeakLine(album.peaks.value_or(PeakLevels{})));
+    if (peaks) {
+        log.Append(u"ALBUM " + FormatPeakLine(album.peaks.value_or(PeakLevels{})));
+    }
 }
 
 JobResult ConvertBatch::Convert(std::size_t index, const VolumeSettings& settings, LogSink& log) {
     if (OpensAlbum(index)) {
+        const bool peaks = NeedsAlbumPeaks(settings);
         bool measured = false;
         {
             const std::lock_guard hold(state_);
             measured = albums_[entries_[index].album].peaks.has_value();
         }
-        if (!measured) {
+        if (peaks && !measured) {
             MeasureAlbum(entries_[index].album, settings, 1);
         }
-        AppendAlbumRows(index, log);
+        AppendAlbumRows(index, peaks, log);
     }
     const Entry& entry = entries_[index];
     JobResult result;
@@ -110,22 +136,44 @@ JobResult ConvertBatch::Convert(std::size_t index, const VolumeSettings& setting
         case EntryKind::EmptyFolder:
             log.Append(entry.path);
             result.message = kNoFileInFolder;
+            log.Append(u"-> " + result.message);
             break;
         case EntryKind::Leftover:
             log.Append(FileNamePart(entry.path));
             log.Append(u"-> " + (kSkippedOutputOf +
                                  std::u16string(FileNamePart(entries_[entry.source].path))));
-            return result;
+            break;
         case EntryKind::File:
             log.Append(FileNamePart(entry.path));
             result = RunJob(index, settings, log);
-            if (result.message.empty() && options_.dryRun && !settings.peakOnly) {
+            if (result.message.empty() && options_.dryRun && !settings.peakOnly &&
+                !settings.measure) {
                 log.Append(std::u16string(u"-> ") + kDryRunOk);
-                return result;
+            } else {
+                log.Append(result.message.empty() ? std::u16string(u"-> ok")
+                                                  : u"-> " + result.message);
             }
             break;
     }
-    log.Append(result.message.empty() ? std::u16string(u"-> ok") : u"-> " + result.message);
+    if (settings.measure && options_.albums && entry.kind != EntryKind::EmptyFolder) {
+        // The album's loudness after its last entry, which runs once every
+        // other job of the album has ended (JobsThatRunAlone).
+        std::vector<const LoudnessMeter*> meters;
+        const std::lock_guard hold(state_);
+        Album& album = albums_[entry.album];
+        if (result.loudness) {
+            album.meters.push_back(result.loudness);
+        }
+        if (ClosesAlbum(index)) {
+            for (const auto& meter : album.meters) {
+                meters.push_back(meter.get());
+            }
+            log.Append(meters.empty()
+                           ? std::u16string(u"ALBUM LOUDNESS: no song measured")
+                           : u"ALBUM " + FormatLoudnessLine(LoudnessMeter::Combined(meters)));
+            album.meters.clear();
+        }
+    }
     return result;
 }
 
@@ -168,7 +216,7 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
         const std::size_t album = entries_[first].album;
         const std::size_t end =
             entries_[first].kind == EntryKind::EmptyFolder ? first + 1 : albums_[album].end;
-        if (OpensAlbum(first)) {
+        if (OpensAlbum(first) && NeedsAlbumPeaks(settings)) {
             MeasureAlbum(album, settings, workers);
         }
         if (!RunOnPool(first, end, workers, alone, convert, settled)) {
@@ -182,6 +230,7 @@ void ConvertBatch::MeasureAlbum(std::size_t album, const VolumeSettings& setting
                                 std::size_t workers) {
     VolumeSettings measure = settings;
     measure.peakOnly = true;  // up to the analysis walk, nothing written
+    measure.measure = false;  // the peaks only, not the sound
     const auto measureOne = [&](std::size_t index, LogSink& log) {
         if (entries_[index].kind != EntryKind::File) {
             return JobResult{};  // a leftover is not measured

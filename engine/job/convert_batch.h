@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -54,6 +55,11 @@ namespace morla {
 // rows open with "ALBUM: " and the folder's path (or "files given
 // directly") and its "ALBUM PEAK:" row.
 //
+// With -m every job measures its song as heard and writes nothing; in album
+// mode each album's first entry opens with its "ALBUM:" row only (and its
+// "ALBUM PEAK:" row too with -p), and its last one closes with the album's
+// loudness, measured over its songs as one programme ("ALBUM LOUDNESS:").
+//
 // A dry run takes every step of every job but writing: the batch's rules
 // apply as if each output had been written, and nothing on disk changes.
 //
@@ -66,6 +72,10 @@ struct BatchOptions {
     std::u16string outputFolder;  // empty: each output beside its input
     bool albums = false;          // normalize album by album
     bool dryRun = false;          // every step but the write
+    // With -m: the user's image of the OPNA's rhythm ROM (rhythm_rom.h);
+    // empty: the stand-in. The front ends check it can be read first: an
+    // image that cannot be is not heard (the stand-in is).
+    std::u16string rhythmRomPath = {};
 };
 
 class ConvertBatch : private OutputRules {
@@ -116,6 +126,8 @@ class ConvertBatch : private OutputRules {
         std::u16string label;             // the folder's path; empty for the files named directly
         std::size_t first = 0, end = 0;   // its entries
         std::optional<PeakLevels> peaks;  // once measured
+        // With -m, the meters of its songs measured so far.
+        std::vector<std::shared_ptr<const LoudnessMeter>> meters;
     };
 
     void Expand(const std::vector<std::u16string>& paths);
@@ -126,9 +138,11 @@ class ConvertBatch : private OutputRules {
     // a time, and keeps the loudest levels over the files measured whole. A
     // file that fails here does not count; its job reports the failure later.
     void MeasureAlbum(std::size_t album, const VolumeSettings& settings, std::size_t workers);
-    // The album's rows, when entry `index` opens an album.
-    void AppendAlbumRows(std::size_t index, LogSink& log) const;
+    // The album's rows, when entry `index` opens an album (with its PEAK row
+    // when `peaks`).
+    void AppendAlbumRows(std::size_t index, bool peaks, LogSink& log) const;
     bool OpensAlbum(std::size_t index) const;
+    bool ClosesAlbum(std::size_t index) const;
 
     std::u16string OutputOf(const std::u16string& inputPath) const override;
     std::u16string CheckOutput(const std::u16string& outputPath) override;
@@ -145,6 +159,7 @@ class ConvertBatch : private OutputRules {
         bool read = false;
     };
     BatchOptions options_;
+    std::optional<RhythmRom> rhythmRom_;  // the user's, read at the start
     std::vector<Entry> entries_;
     std::vector<Album> albums_;
     std::vector<Input> inputs_;  // by entry; a leftover or a folder is no input

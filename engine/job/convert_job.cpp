@@ -17,11 +17,21 @@ namespace {
 class Job {
   public:
     Job(const std::u16string& path, const VolumeSettings& settings,
-        const std::optional<PeakLevels>& albumPeaks, LogSink& log, OutputRules& rules)
-        : path_(path), settings_(settings), albumPeaks_(albumPeaks), log_(log), rules_(rules) {}
+        const std::optional<PeakLevels>& albumPeaks, const RhythmRom* rhythmRom, LogSink& log,
+        OutputRules& rules)
+        : path_(path),
+          settings_(settings),
+          albumPeaks_(albumPeaks),
+          rhythmRom_(rhythmRom),
+          log_(log),
+          rules_(rules) {}
 
     JobResult Run() {
         if (!ValidateSettings() || !ReadInput() || !CheckHeader()) {
+            return std::move(result_);
+        }
+        if (settings_.measure) {
+            Measure();
             return std::move(result_);
         }
         switch (AmountsKnownUpFront() ? FusedPass() : FusedOutcome::GaveUp) {
@@ -136,6 +146,30 @@ class Job {
         return true;
     }
 
+    // -m: the checking walk (the PEAK row with -v or -p), then the song
+    // rendered and metered; nothing is written.
+    void Measure() {
+        AlgorithmTable algorithms;
+        PeakLevels peaks;
+        result_.message = FastAnalysisWalk(image_, layout_, algorithms, peaks);
+        if (!result_.message.empty()) {
+            return;
+        }
+        result_.peaks = peaks;
+        if (settings_.showDetail || settings_.peakOnly) {
+            log_.Append(FormatPeakLine(peaks));
+        }
+        RenderSettings render;
+        render.rhythmRom = rhythmRom_;
+        const SongLoudness song = MeasureSong(image_, layout_, render);
+        if (!song.measured) {
+            result_.message = kMemoryAllocationError;
+            return;
+        }
+        AppendLoudnessRows(log_, song);
+        result_.loudness = song.meter;
+    }
+
     // The gain rows, after the summary row of a job that succeeded.
     void AppendGainRow() {
         AppendGainRows(log_, settings_, amounts_, result_.peaks.value_or(PeakLevels{}), layout_,
@@ -175,6 +209,7 @@ class Job {
     const std::u16string& path_;
     const VolumeSettings& settings_;
     const std::optional<PeakLevels>& albumPeaks_;
+    const RhythmRom* rhythmRom_;
     FinalAmounts amounts_;
     LogSink& log_;
     OutputRules& rules_;
@@ -191,8 +226,9 @@ class Job {
 }  // namespace
 
 JobResult ConvertJob(const std::u16string& path, const VolumeSettings& settings, LogSink& log,
-                     OutputRules& rules, const std::optional<PeakLevels>& albumPeaks) {
-    return Job(path, settings, albumPeaks, log, rules).Run();
+                     OutputRules& rules, const std::optional<PeakLevels>& albumPeaks,
+                     const RhythmRom* rhythmRom) {
+    return Job(path, settings, albumPeaks, rhythmRom, log, rules).Run();
 }
 
 }  // namespace morla

@@ -2,6 +2,7 @@
 // amounts, rewrite, write.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "job/settings.h"
 #include "passes/peak_analysis.h"
 #include "platform/file_io.h"
+#include "render/loudness.h"
 
 namespace morla {
 
@@ -21,14 +23,19 @@ struct JobResult {
     // An output written but not yet durable: its folder's flush is the
     // batch's to do before the job is reported (DefersFolderFlush).
     std::optional<PendingFolderFlush> pendingFlush;
+    // With -m, the song's meter once it was measured (an album's loudness is
+    // measured over its songs' meters).
+    std::shared_ptr<const LoudnessMeter> loudness;
 };
 
 // Runs one job on the file at `path`, under the output rules of its batch.
 // The input is only read; on failure nothing is written. In album mode the
 // normalize amounts come from `albumPeaks` (the album's) instead of the
-// file's own; the PEAK row still shows the file's own.
+// file's own; the PEAK row still shows the file's own. With -m the song is
+// rendered and measured instead, the OPNA's rhythm from `rhythmRom` (null:
+// the stand-in), and nothing is written.
 JobResult ConvertJob(const std::u16string& path, const VolumeSettings& settings, LogSink& log,
-                     OutputRules& rules,
-                     const std::optional<PeakLevels>& albumPeaks = std::nullopt);
+                     OutputRules& rules, const std::optional<PeakLevels>& albumPeaks = std::nullopt,
+                     const RhythmRom* rhythmRom = nullptr);
 
 }  // namespace morla

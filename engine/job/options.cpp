@@ -66,6 +66,7 @@ std::u16string ValueMistake(const OptionDescription& option, std::u16string_view
     switch (option.value) {
         case ValueKind::None:
         case ValueKind::Folder:
+        case ValueKind::File:
             return {};
         case ValueKind::Decibels:
             // The gain's own syntax, strictly: no hexadecimal, no exponent.
@@ -99,6 +100,9 @@ void TickOption(VolumeSettings& settings, Option option, std::u16string_view fie
             return;
         case Option::KeepBalance:
             settings.keepBalance = true;
+            return;
+        case Option::Measure:
+            settings.measure = true;
             return;
         case Option::Gain:
             settings.gainMicroDb = ParseDecibelsField(fieldText);
@@ -137,6 +141,9 @@ void TickBatchOption(BatchOptions& options, Option option, std::u16string_view v
             return;
         case Option::OutputFolder:
             options.outputFolder = valueText;
+            return;
+        case Option::RhythmRom:
+            options.rhythmRomPath = valueText;
             return;
         default:
             return;

@@ -33,9 +33,11 @@ enum class Option {
     SecondPeak,    // -2
     Gain,          // -g DB
     KeepBalance,   // -k
+    Measure,       // -m
     Albums,        // -a
     DryRun,        // -n
     OutputFolder,  // -o DIR
+    RhythmRom,     // --rhythm-rom FILE
     Help,          // -h
     Version,       // --version
 };
@@ -53,6 +55,7 @@ enum class ValueKind {
     Number,    // by the number-field rule (ParseNumber), within the row's range if it has one
     Decibels,  // a gain in dB (ParseDecibels)
     Folder,    // a folder that must exist when the run starts
+    File,      // a file that must exist when the run starts
 };
 
 // The values a number may have, both ends included.
@@ -188,6 +191,19 @@ inline constexpr std::array kOptions = {
         .needsText = u"-k needs a normalize target: -F, -S or -R",
     },
     OptionDescription{
+        .option = Option::Measure,
+        .letter = 'm',
+        .longName = "measure",
+        .shownIn = FrontEnds::CommandLine,
+        .caption = u"-m : measure loudness as heard (EBU R128)",
+        .help = u"the loudness as heard: each song rendered and measured\n"
+                u"                  (EBU R128: LUFS, loudness range, sample and true\n"
+                u"                  peak; with -a each album's too); nothing written",
+        .excludes = "fsrFSRgk",
+        .excludesText = u"-m only measures: it goes with none of -f, -s, -r, -F, -S, -R, -g "
+                        u"and -k",
+    },
+    OptionDescription{
         .option = Option::Albums,
         .letter = 'a',
         .longName = "album",
@@ -214,6 +230,18 @@ inline constexpr std::array kOptions = {
         .valueName = "DIR",
         .shownIn = FrontEnds::CommandLine,
         .help = u"write the outputs into the folder DIR",
+    },
+    OptionDescription{
+        .option = Option::RhythmRom,
+        .longName = "rhythm-rom",
+        .role = OptionRole::Batch,
+        .value = ValueKind::File,
+        .valueName = "FILE",
+        .shownIn = FrontEnds::CommandLine,
+        .help = u"with -m: the OPNA's rhythm sounds from FILE, an 8 KiB\n"
+                u"                      image of the chip's ROM (otherwise\n"
+                u"                      ym2608_adpcm_rom.bin beside morla or in\n"
+                u"                      the configuration folder, else a stand-in)",
     },
     OptionDescription{
         .option = Option::Help,

@@ -169,4 +169,63 @@ void AppendGainRows(LogSink& log, const VolumeSettings& settings, const FinalAmo
     }
 }
 
+namespace {
+
+// A length as minutes, seconds and tenths: "3:12.5".
+std::u16string FormatLength(double seconds) {
+    const auto tenths = static_cast<std::int64_t>(std::llround(seconds * 10.0));
+    return FormatText("%lld:%02lld.%lld", static_cast<long long>(tenths / 600),
+                      static_cast<long long>(tenths / 10 % 60),
+                      static_cast<long long>(tenths % 10));
+}
+
+}  // namespace
+
+std::u16string FormatLoudnessLine(const LoudnessFigures& figures) {
+    if (!std::isfinite(figures.integratedLufs)) {
+        return u"LOUDNESS: silent";
+    }
+    return FormatText(
+        "LOUDNESS: %.1f LUFS  RANGE=%.1f LU  TRUE PEAK=%.1f dBTP  SAMPLE PEAK=%.1f dBFS",
+        figures.integratedLufs, figures.rangeLu, figures.truePeakDbtp, figures.samplePeakDbfs);
+}
+
+void AppendLoudnessRows(LogSink& log, const SongLoudness& song) {
+    log.Append(FormatLoudnessLine(song.figures));
+    std::u16string heard = u"heard: " + FormatLength(song.seconds);
+    switch (song.rhythm) {
+        case RhythmHeard::None:
+            break;
+        case RhythmHeard::UserRom:
+            heard += u", rhythm: ROM image";
+            break;
+        case RhythmHeard::StandIn:
+            heard += u", rhythm: stand-in";
+            break;
+    }
+    log.Append(heard);
+    for (const RenderNotice& notice : song.notices) {
+        switch (notice.kind) {
+            case RenderNotice::Kind::DeviceSilent: {
+                const char* name = DeviceTypeName(notice.type);
+                log.Append(name != nullptr
+                               ? FormatText("notice: device %d (%s) is not rendered: heard as "
+                                            "silence",
+                                            notice.device + 1, name)
+                               : FormatText("notice: device %d (device type %d) is not rendered: "
+                                            "heard as silence",
+                                            notice.device + 1, static_cast<int>(notice.type)));
+                break;
+            }
+            case RenderNotice::Kind::Capped:
+                log.Append(u"notice: measured the first " + FormatLength(song.seconds) +
+                           u" only: the song runs longer");
+                break;
+            case RenderNotice::Kind::StreamFault:
+                log.Append(u"notice: " + notice.text);
+                break;
+        }
+    }
+}
+
 }  // namespace morla

@@ -11,6 +11,7 @@
 #include "job/settings.h"
 #include "passes/peak_analysis.h"
 #include "passes/volume_rewrite.h"
+#include "render/loudness.h"
 
 namespace morla {
 
@@ -33,5 +34,19 @@ std::u16string FormatSummaryLine(std::u16string_view outputPath, const VolumeSet
 // the file's own peaks.
 void AppendGainRows(LogSink& log, const VolumeSettings& settings, const FinalAmounts& amounts,
                     const PeakLevels& own, const S98Layout& layout, const RewriteTally& tally);
+
+// With -m, the rows of a song's loudness as heard:
+//   "LOUDNESS: -14.2 LUFS  RANGE=6.3 LU  TRUE PEAK=-2.9 dBTP  SAMPLE PEAK=-3.1 dBFS"
+//   ("LOUDNESS: silent" when no stretch of it reaches the meter's gate),
+//   "heard: 3:12.5, rhythm: stand-in" (the length measured; which rhythm
+//   sounds were heard, when the song keys the OPNA's rhythm: "stand-in" or
+//   "ROM image"),
+// then a "notice:" row for each device heard as silence, for a song cut at
+// the longest length measured, and for a stream that breaks off.
+void AppendLoudnessRows(LogSink& log, const SongLoudness& song);
+
+// "LOUDNESS: ..." as above, for `figures` (an album's row puts "ALBUM "
+// before it).
+std::u16string FormatLoudnessLine(const LoudnessFigures& figures);
 
 }  // namespace morla

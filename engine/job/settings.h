@@ -24,6 +24,9 @@ struct VolumeSettings {
     bool useSecondPeak = false;  // -2: FM normalizes from the loudest carrier below TL 0
     // -k: the normalize targets worked out as one gain for every part.
     bool keepBalance = false;
+    // -m: the loudness as heard (the song rendered and metered); nothing is
+    // written.
+    bool measure = false;
 };
 
 // Whether the job moves every part by one gain (-g or -k), the stand-alone
