@@ -12,8 +12,8 @@ namespace morla {
 namespace {
 
 constexpr int kChannels = 2;
-constexpr int kModes =
-    EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK;
+// The true peak is measured here (TruePeak below), not by libebur128.
+constexpr int kModes = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK;
 
 double ToDb(double linear) {
     return linear > 0.0 ? 20.0 * std::log10(linear) : -std::numeric_limits<double>::infinity();
