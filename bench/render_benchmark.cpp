@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
                 "no-skip x", "overhead", "skipped");
     std::printf("%-18s %9s | %10s %10s %10s | %9s %9s\n", "", "", "(alone)", "(+meter)", "(+meter)",
                 "no-skip", "");
-    constexpr int kRounds = 3;
+    constexpr int kRounds = 5;
     for (const Song& song : songs) {
         const auto alone = Best(kRounds, [&] { return RunAlone(song); });
         const auto render = Best(kRounds, [&] { return RunRender(song, true); });
