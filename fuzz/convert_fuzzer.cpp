@@ -11,10 +11,14 @@
 //     measured;
 //   - a job on a file (the fused or two-pass walks writing as they go) leaves
 //     the input as it was, gives the in-memory job's rows and bytes, and
-//     leaves no file behind when it fails.
+//     leaves no file behind when it fails;
+//   - the render measures at most its cap of sound (a fraction of a second
+//     here, so that every input runs fast), stops at the walk's fault, and
+//     gives figures that are numbers (or -infinity for silence).
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +38,7 @@
 #include "job/report_rows.h"
 #include "reference/command_walk.h"
 #include "reference/reference.h"
+#include "render/loudness.h"
 
 namespace {
 
@@ -246,6 +251,31 @@ void CheckThroughFiles(const std::vector<std::uint8_t>& bytes,
 
 }  // namespace
 
+void CheckRender(const morla::S98Image& image, const morla::S98Layout& layout,
+                 const std::u16string& walkError) {
+    morla::RenderSettings settings;
+    settings.maxSeconds = 0.05 + 0.01 * static_cast<double>(image.size() % 46);
+    settings.skipSilence = image.size() / 46 % 2 == 0;
+    const morla::SongLoudness song = morla::MeasureSong(image, layout, settings);
+    CHECK(song.measured);
+    CHECK(song.seconds <= settings.maxSeconds + 1e-9);
+    CHECK(song.skippedSeconds <= song.seconds);
+    bool faulted = false;
+    for (const morla::RenderNotice& notice : song.notices) {
+        faulted = faulted || notice.kind == morla::RenderNotice::Kind::StreamFault;
+        if (notice.kind == morla::RenderNotice::Kind::StreamFault) {
+            CHECK(notice.text == walkError);
+        }
+    }
+    CHECK(song.capped || faulted == !walkError.empty());
+    const morla::LoudnessFigures& figures = song.figures;
+    for (const double figure :
+         {figures.integratedLufs, figures.rangeLu, figures.samplePeakDbfs, figures.truePeakDbtp}) {
+        CHECK(!std::isnan(figure) && figure < 1000.0);
+    }
+    CHECK(figures.truePeakDbtp >= figures.samplePeakDbfs);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     morla::VolumeSettings settings = SettingsFrom(input);
@@ -262,6 +292,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The walks on their own.
     morla::S98Layout layout;
     std::u16string walkError = morla::ReadHeader(original, layout);
+    const bool headerRead = walkError.empty();
     std::vector<Visit> checked, trusted;
     if (walkError.empty()) {
         walkError = Walk<morla::WalkMode::Checking>(original, layout, checked);
@@ -278,6 +309,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             CheckLevelWalks<morla::WalkMode::Trusting>(original, layout, stretches, walkError,
                                                        checked);
         }
+    }
+
+    // The render, with a small cap: the same stream through the emulators.
+    if (headerRead) {
+        CheckRender(original, layout, walkError);
     }
 
     // The job in memory.

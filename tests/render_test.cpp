@@ -330,7 +330,7 @@ TEST(RenderSilence, SkippingSilenceMeasuresTheSame) {
     EXPECT_NEAR(skipped.figures.rangeLu, rendered.figures.rangeLu, 0.01);
     EXPECT_NEAR(skipped.figures.samplePeakDbfs, rendered.figures.samplePeakDbfs, 0.01);
     EXPECT_NEAR(skipped.figures.truePeakDbtp, rendered.figures.truePeakDbtp, 0.01);
-    EXPECT_GT(rendered.figures.rangeLu, 1.0);  // two parts at different levels
+    EXPECT_GT(rendered.figures.rangeLu, 1.0);  // two stretches at different levels
 }
 
 TEST(RenderSilence, ASoundStillDecayingIsNotSkipped) {
@@ -381,16 +381,16 @@ TEST(RenderMeter, TruePeakIsLibebur128s) {
         ebur128_state* reference = ebur128_init(2, rate, EBUR128_MODE_TRUE_PEAK);
         ASSERT_NE(reference, nullptr);
         std::vector<float> frames;
-        for (int part = 0; part < 40; ++part) {
+        for (int piece = 0; piece < 40; ++piece) {
             const std::size_t count = 1 + random() % 5000;
             frames.resize(2 * count);
-            const float amplitude = 0.1f + 0.02f * static_cast<float>(part % 11);
+            const float amplitude = 0.1f + 0.02f * static_cast<float>(piece % 11);
             for (std::size_t i = 0; i < count; ++i) {
                 // a quarter of the rate, off the sample grid: the peaks fall
                 // between samples; now and then noise
                 const double phase = 2 * 3.14159265358979 * (0.25 * static_cast<double>(i) + 0.125);
                 frames[2 * i] = amplitude * static_cast<float>(std::sin(phase));
-                frames[2 * i + 1] = part % 3 == 0 ? noise(random) : 0.5f * frames[2 * i];
+                frames[2 * i + 1] = piece % 3 == 0 ? noise(random) : 0.5f * frames[2 * i];
             }
             meter.Add(frames.data(), count);
             ebur128_add_frames_float(reference, frames.data(), count);

@@ -75,17 +75,6 @@ constexpr std::array<std::int32_t, 32> kYmfmSsgAmplitudes = {
     3576, 4135, 5000, 6006, 7023, 8155, 9963, 11976, 14132, 16382,
 };
 
-const std::array<std::uint8_t, 16384>& SsgStepOfAmplitude() {
-    static const std::array<std::uint8_t, 16384> steps = [] {
-        std::array<std::uint8_t, 16384> table{};
-        for (std::size_t step = 0; step < kYmfmSsgAmplitudes.size(); ++step) {
-            table[kYmfmSsgAmplitudes[step]] = static_cast<std::uint8_t>(step);
-        }
-        return table;
-    }();
-    return steps;
-}
-
 double FromMicroDb(std::int64_t microDb) {
     return std::pow(10.0, static_cast<double>(microDb) / 20e6);
 }
@@ -93,21 +82,34 @@ double FromMicroDb(std::int64_t microDb) {
 // The chip's output level of each envelope step, full scale 1. A fixed
 // volume follows the type's volume curve (chip_model.h); the YM2149's
 // envelope has 32 steps of 1.5 dB, the AY-3-8910's 16 at its volume levels.
-std::array<float, 32> SsgLevels(std::int32_t type) {
-    std::array<float, 32> levels{};
+double SsgStepLevel(std::int32_t type, int step) {
     const VolumeCurve& curve = VolumeCurveOf(type);
-    for (int step = 1; step < 32; ++step) {
-        double level = 0.0;
-        if (type == kDeviceAY8910) {
-            level = step >> 1 == 0 ? 0.0 : FromMicroDb(curve[step >> 1]);
-        } else if ((step & 1) != 0) {
-            level = FromMicroDb(curve[step >> 1]);
-        } else {
-            level = FromMicroDb(curve[step >> 1] - kSsgStepMicroDb / 2);
-        }
-        levels[step] = static_cast<float>(level * kSsgGain);
+    if (step == 0) {
+        return 0.0;
     }
-    return levels;
+    if (type == kDeviceAY8910) {
+        return step >> 1 == 0 ? 0.0 : FromMicroDb(curve[step >> 1]);
+    }
+    return (step & 1) != 0 ? FromMicroDb(curve[step >> 1])
+                           : FromMicroDb(curve[step >> 1] - kSsgStepMicroDb / 2);
+}
+
+// The mix level of each amplitude ymfm's SSG engine puts out (indexed by the
+// amplitude itself, so that one load maps it), for the volume curve of `type`.
+using SsgLevelTable = std::array<float, 16384>;
+const SsgLevelTable& SsgLevels(std::int32_t type) {
+    static const auto make = [](std::int32_t curveType) {
+        auto table = std::make_unique<SsgLevelTable>();
+        table->fill(0.0f);
+        for (int step = 0; step < 32; ++step) {
+            (*table)[kYmfmSsgAmplitudes[step]] =
+                static_cast<float>(SsgStepLevel(curveType, step) * kSsgGain);
+        }
+        return table;
+    };
+    static const std::unique_ptr<SsgLevelTable> ym2149 = make(kDeviceYM2149);
+    static const std::unique_ptr<SsgLevelTable> ay8910 = make(kDeviceAY8910);
+    return type == kDeviceAY8910 ? *ay8910 : *ym2149;
 }
 
 // The external memory of a chip: the OPNA's rhythm ROM and its 256 KiB of
@@ -147,7 +149,7 @@ class ChipMemory : public ymfm::ymfm_interface {
 class SsgUnit : public ymfm::ssg_override {
   public:
     SsgUnit(ymfm::ymfm_interface& memory, std::int32_t type, std::uint32_t outputRate)
-        : engine_(memory), levels_(SsgLevels(type)), steps_(SsgStepOfAmplitude()) {
+        : engine_(memory), levels_(SsgLevels(type)) {
         engine_.reset();
         resampler_.Configure(1, outputRate);
     }
@@ -157,21 +159,40 @@ class SsgUnit : public ymfm::ssg_override {
         }
     }
 
-    void ssg_reset() override { engine_.reset(); }
+    void ssg_reset() override {
+        engine_.reset();
+        quiet_ = false;
+    }
     std::uint8_t ssg_read(std::uint32_t reg) override { return engine_.read(reg); }
-    void ssg_write(std::uint32_t reg, std::uint8_t data) override { engine_.write(reg, data); }
+    void ssg_write(std::uint32_t reg, std::uint8_t data) override {
+        engine_.write(reg, data);
+        quiet_ = false;
+    }
     void ssg_prescale_changed() override {}
 
-    void Render(float* mix, std::size_t frames) {
+    // `holdQuiet`: while the SSG is quiet (its output cannot change before
+    // the next write), its counters stand still and its constant output is
+    // mixed without running it.
+    void Render(float* mix, std::size_t frames, bool holdQuiet) {
+        if (holdQuiet && !quiet_ && Quiet()) {
+            quiet_ = true;
+            quietLevel_ = QuietLevel();
+        }
+        if (holdQuiet && quiet_) {
+            resampler_.Run(mix, frames,
+                           [&](std::size_t, std::size_t count, float& left, float& right) {
+                               left = right = quietLevel_ * static_cast<float>(count);
+                           });
+            return;
+        }
         resampler_.Run(mix, frames, [&](std::size_t, std::size_t count, float& left, float& right) {
             float level = 0.0f;
             for (std::size_t k = 0; k < count; ++k) {
                 ymfm::ssg_engine::output_data out;
                 engine_.clock();
                 engine_.output(out);
-                level += levels_[steps_[out.data[0] & 0x3FFF]] +
-                         levels_[steps_[out.data[1] & 0x3FFF]] +
-                         levels_[steps_[out.data[2] & 0x3FFF]];
+                level += levels_[out.data[0] & 0x3FFF] + levels_[out.data[1] & 0x3FFF] +
+                         levels_[out.data[2] & 0x3FFF];
             }
             left = right = level;
         });
@@ -180,7 +201,7 @@ class SsgUnit : public ymfm::ssg_override {
     // Every channel at a level that does not move: no envelope running, and
     // either silent or with neither tone nor noise heard.
     bool Quiet() {
-        std::vector<std::uint8_t> state;
+        std::vector<std::uint8_t>& state = saved_;
         ymfm::ymfm_saved_state saver(state, true);
         engine_.save_restore(saver);
         // registers, then tone counts [3], tone states [3], envelope count,
@@ -189,11 +210,11 @@ class SsgUnit : public ymfm::ssg_override {
         if (state.size() < at + 4) {
             return false;
         }
-        const std::uint32_t envelopeState = state[at] | state[at + 1] << 8 | state[at + 2] << 16 |
-                                            static_cast<std::uint32_t>(state[at + 3]) << 24;
+        envelopeState_ = state[at] | state[at + 1] << 8 | state[at + 2] << 16 |
+                         static_cast<std::uint32_t>(state[at + 3]) << 24;
         ymfm::ssg_registers& regs = engine_.regs();
         const bool envelopeHeld =
-            (regs.envelope_hold() | (regs.envelope_continue() ^ 1)) != 0 && envelopeState >= 32;
+            (regs.envelope_hold() | (regs.envelope_continue() ^ 1)) != 0 && envelopeState_ >= 32;
         const std::uint32_t heldLevel =
             ((regs.envelope_attack() ^ regs.envelope_alternate()) & regs.envelope_continue()) != 0
                 ? 31
@@ -216,10 +237,32 @@ class SsgUnit : public ymfm::ssg_override {
     }
 
   private:
+    // The output of a quiet SSG (Quiet() true, its state read): each
+    // channel's fixed level, 0 where it is silent.
+    float QuietLevel() {
+        ymfm::ssg_registers& regs = engine_.regs();
+        const bool heldHigh =
+            ((regs.envelope_attack() ^ regs.envelope_alternate()) & regs.envelope_continue()) != 0;
+        float level = 0.0f;
+        for (int chan = 0; chan < 3; ++chan) {
+            int step = 0;
+            if (regs.ch_envelope_enable(chan) != 0) {
+                step = heldHigh ? 31 : 0;
+            } else if (regs.ch_amplitude(chan) != 0) {
+                step = static_cast<int>(regs.ch_amplitude(chan)) * 2 + 1;
+            }
+            level += levels_[kYmfmSsgAmplitudes[step]];
+        }
+        return level;
+    }
+
     ymfm::ssg_engine engine_;
-    std::array<float, 32> levels_;
-    const std::array<std::uint8_t, 16384>& steps_;
+    const SsgLevelTable& levels_;
     Resampler resampler_;
+    std::vector<std::uint8_t> saved_;
+    std::uint32_t envelopeState_ = 0;
+    bool quiet_ = false;
+    float quietLevel_ = 0.0f;
 };
 
 // How each chip's outputs make a stereo pair, and what else it has.
@@ -391,6 +434,8 @@ class ChipDevice : public RenderDevice {
         const std::uint32_t offset = port * 2u;
         chip_.write(offset, reg);
         chip_.write(offset + 1, data);
+        fmQuiet_ = false;
+        haveLast_ = false;
         if constexpr (std::is_same_v<Chip, ymfm::ym2608>) {
             if (port == 0 && reg == 0x10 && (data & 0x80) == 0 && (data & 0x3F) != 0) {
                 rhythmKeyed_ = true;
@@ -401,23 +446,37 @@ class ChipDevice : public RenderDevice {
         }
     }
 
-    void Render(float* mix, std::size_t frames) override {
-        const std::size_t inputs = resampler_.InputsFor(frames);
-        samples_.resize(inputs);
-        if (inputs != 0) {
-            chip_.generate(samples_.data(), static_cast<std::uint32_t>(inputs));
-        }
+    void Render(float* mix, std::size_t frames, bool holdQuiet) override {
         constexpr float kScale = Traits::kGain / 32768.0f;
-        resampler_.Run(mix, frames,
-                       [&](std::size_t first, std::size_t count, float& left, float& right) {
-                           std::int32_t sumLeft = 0;
-                           std::int32_t sumRight = 0;
-                           Traits::Sum(samples_.data() + first, count, sumLeft, sumRight);
-                           left = static_cast<float>(sumLeft) * kScale;
-                           right = static_cast<float>(sumRight) * kScale;
-                       });
+        if (holdQuiet && !fmQuiet_ && haveLast_ && chip_.EnvelopesQuiet() && chip_.SamplesQuiet()) {
+            fmQuiet_ = true;
+        }
+        if (holdQuiet && fmQuiet_) {
+            // the last sample since the last write, held
+            resampler_.Run(mix, frames,
+                           [&](std::size_t, std::size_t count, float& left, float& right) {
+                               left = static_cast<float>(lastLeft_) * kScale * count;
+                               right = static_cast<float>(lastRight_) * kScale * count;
+                           });
+        } else {
+            const std::size_t inputs = resampler_.InputsFor(frames);
+            samples_.resize(inputs);
+            if (inputs != 0) {
+                chip_.generate(samples_.data(), static_cast<std::uint32_t>(inputs));
+                Traits::Sum(&samples_.back(), 1, lastLeft_, lastRight_);
+                haveLast_ = true;
+            }
+            resampler_.Run(mix, frames,
+                           [&](std::size_t first, std::size_t count, float& left, float& right) {
+                               std::int32_t sumLeft = 0;
+                               std::int32_t sumRight = 0;
+                               Traits::Sum(samples_.data() + first, count, sumLeft, sumRight);
+                               left = static_cast<float>(sumLeft) * kScale;
+                               right = static_cast<float>(sumRight) * kScale;
+                           });
+        }
         if (ssg_) {
-            ssg_->Render(mix, frames);
+            ssg_->Render(mix, frames, holdQuiet);
         }
     }
 
@@ -440,6 +499,10 @@ class ChipDevice : public RenderDevice {
     std::unique_ptr<SsgUnit> ssg_;
     Resampler resampler_;
     std::vector<typename Chip::output_data> samples_;
+    std::int32_t lastLeft_ = 0;
+    std::int32_t lastRight_ = 0;
+    bool haveLast_ = false;  // a sample made since the last write
+    bool fmQuiet_ = false;   // FM and samples quiet since then: held
     bool rhythmKeyed_ = false;
 };
 
@@ -455,7 +518,9 @@ class PsgDevice : public RenderDevice {
             ssg_.ssg_write(reg, data);
         }
     }
-    void Render(float* mix, std::size_t frames) override { ssg_.Render(mix, frames); }
+    void Render(float* mix, std::size_t frames, bool holdQuiet) override {
+        ssg_.Render(mix, frames, holdQuiet);
+    }
     bool Quiet() override { return ssg_.Quiet(); }
 
   private:

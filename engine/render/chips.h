@@ -28,8 +28,10 @@ class RenderDevice {
     virtual ~RenderDevice() = default;
     // A register write: port 0 or 1, register, data.
     virtual void Write(std::uint8_t port, std::uint8_t reg, std::uint8_t data) = 0;
-    // Adds `frames` interleaved stereo frames of sound to `mix`.
-    virtual void Render(float* mix, std::size_t frames) = 0;
+    // Adds `frames` interleaved stereo frames of sound to `mix`. With
+    // `holdQuiet`, a section of the device that is quiet (below) is not run: its
+    // counters stand still and its constant output is mixed.
+    virtual void Render(float* mix, std::size_t frames, bool holdQuiet) = 0;
     // True when, with no further register write, the output stays what it
     // is now: every envelope released to silence, no sample playing, every
     // PSG channel at a fixed level with no tone or noise heard.

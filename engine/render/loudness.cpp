@@ -12,8 +12,8 @@ namespace morla {
 namespace {
 
 constexpr int kChannels = 2;
-constexpr int kModes =
-    EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK;
+// The true peak is measured here (TruePeak below), not by libebur128.
+constexpr int kModes = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK;
 
 double ToDb(double linear) {
     return linear > 0.0 ? 20.0 * std::log10(linear) : -std::numeric_limits<double>::infinity();
@@ -47,6 +47,7 @@ class TruePeak {
   public:
     explicit TruePeak(std::uint32_t sampleRate) {
         factor_ = sampleRate < 96000 ? 4 : sampleRate < 192000 ? 2 : 1;
+        history_ = static_cast<std::size_t>((kTaps + factor_ - 1) / factor_ - 1);
         constexpr double kAlmostZero = 0.000001;
         const double pi = std::acos(-1.0);
         for (int j = 0; j < kTaps && factor_ > 1; ++j) {
@@ -73,12 +74,12 @@ class TruePeak {
         if (factor_ == 1) {
             return;  // the sample peak is the true peak
         }
-        const std::size_t history = kDelay - 1;
+        const std::size_t history = history_;
         signal_.resize(history + frames);
         sums_.resize(frames);
         for (int channel = 0; channel < kChannels; ++channel) {
             float* x = signal_.data();
-            std::copy(history_[channel].begin(), history_[channel].end(), x);
+            std::copy(last_[channel].begin(), last_[channel].begin() + history, x);
             float largest = 0.0f;
             for (std::size_t i = 0; i < frames; ++i) {
                 x[history + i] = interleaved[kChannels * i + channel];
@@ -89,7 +90,7 @@ class TruePeak {
             if (largest * gain_ * (1.0 + 1e-9) > peak_[channel]) {
                 Interpolate(x + history, frames, peak_[channel]);
             }
-            std::copy(x + frames, x + frames + history, history_[channel].begin());
+            std::copy(x + frames, x + frames + history, last_[channel].begin());
         }
     }
 
@@ -97,13 +98,13 @@ class TruePeak {
 
   private:
     static constexpr int kTaps = 49;
-    static constexpr int kDelay = (kTaps + 3) / 4;  // input frames under the filter
+    static constexpr int kMostHistory = kTaps / 2;  // at 2 times oversampling
     struct Tap {
         double coeff;
         int back;  // frames back from the newest
     };
 
-    // x[0, frames) with kDelay - 1 frames of history before x[0].
+    // x[0, frames) with history_ frames before x[0].
     void Interpolate(const float* x, std::size_t frames, double& peak) {
         double* sums = sums_.data();
         for (const auto& phase : phases_) {
@@ -126,7 +127,8 @@ class TruePeak {
     int factor_ = 4;
     std::array<std::vector<Tap>, 4> phases_;
     double gain_ = 0.0;
-    std::array<std::array<float, kDelay - 1>, kChannels> history_{};
+    std::size_t history_ = 0;  // input frames under the filter before the newest
+    std::array<std::array<float, kMostHistory>, kChannels> last_{};
     std::array<double, kChannels> peak_{};
     std::vector<float> signal_;
     std::vector<double> sums_;

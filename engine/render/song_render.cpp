@@ -32,6 +32,7 @@ class SongDriver {
           rate_(std::clamp<std::uint32_t>(settings.sampleRate, 8000, 192000)),
           tick_(ReadSyncTick(image)),
           skipQuantum_(settings.skipSilence ? skipQuantum : 0),
+          holdQuiet_(settings.skipSilence),
           block_(2 * kBlockFrames) {
         const double most = std::max(0.0, std::min(settings.maxSeconds, 1e9)) * rate_;
         capFrames_ = std::min<std::uint64_t>(static_cast<std::uint64_t>(most), kMostFrames);
@@ -139,7 +140,7 @@ class SongDriver {
             float* mix = block_.data();
             std::fill(mix, mix + 2 * frames, 0.0f);
             for (RenderDevice* device : live_) {
-                device->Render(mix, frames);
+                device->Render(mix, frames, holdQuiet_);
             }
             CountConstantRun(mix, frames);
             sink_.Frames(mix, frames);
@@ -166,6 +167,7 @@ class SongDriver {
     std::uint32_t rate_;
     SyncTick tick_;
     std::uint64_t skipQuantum_;
+    bool holdQuiet_;
     std::uint64_t capFrames_ = 0;
     double framesPerTick_ = 0.0;
     bool userRom_ = false;

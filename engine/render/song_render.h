@@ -24,7 +24,9 @@ struct RenderSettings {
     // The user's image of the OPNA rhythm ROM; null: the stand-in.
     const RhythmRom* rhythmRom = nullptr;
     // Stretches where every device holds a constant output (silence) and no
-    // register write comes are counted instead of rendered.
+    // register write comes are counted instead of rendered; and a device's
+    // FM or SSG whose output cannot change before its next write is not run
+    // meanwhile (its counters, such as LFO and tone phases, stand still).
     bool skipSilence = true;
 };
 
