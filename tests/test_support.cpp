@@ -99,6 +99,45 @@ std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
     return names;
 }
 
+Bytes SongOfFmTone(int tl, int seconds) {
+    S98Builder song;
+    constexpr int kSlotOffset[4] = {0, 8, 4, 12};  // operators 1-4
+    for (int op = 0; op < 4; ++op) {
+        const int at = kSlotOffset[op];
+        song.Write(0, 0, 0x30 + at, 0x01);                // MUL 1
+        song.Write(0, 0, 0x40 + at, op == 3 ? tl : 127);  // only the carrier heard
+        song.Write(0, 0, 0x50 + at, 0x1F);                // the fastest attack
+        song.Write(0, 0, 0x80 + at, 0x0F);
+    }
+    song.Write(0, 0, 0xB0, 0x07);  // algorithm 7
+    song.Write(0, 0, 0xB4, 0xC0);  // both outputs
+    song.Write(0, 0, 0xA4, 0x24);  // block 4, F-number 1039
+    song.Write(0, 0, 0xA0, 0x0F);
+    song.Write(0, 0, 0x28, 0x80);  // operator 4 of channel 1 keyed on
+    song.Waits(static_cast<std::size_t>(seconds) * 100);
+    song.End();
+    return song.bytes();
+}
+
+Bytes SongOfDrums(int seconds) {
+    S98Builder song;
+    song.Write(0, 0, 0x11, 63);    // rhythm total level
+    song.Write(0, 0, 0x18, 0xDF);  // bass drum: both outputs, level 31
+    for (int beat = 0; beat < 2 * seconds; ++beat) {
+        song.Write(0, 0, 0x10, 0x01);
+        song.Waits(50);
+    }
+    song.End();
+    return song.bytes();
+}
+
+Bytes SongOfSilence(int seconds) {
+    S98Builder song;
+    song.Waits(static_cast<std::size_t>(seconds) * 100);
+    song.End();
+    return song.bytes();
+}
+
 bool IsRewritableWrite(std::int32_t deviceType, int port, int reg) {
     const bool ssgOrRhythm = (reg >= 0x08 && reg <= 0x0A) || reg == 0x11;
     const bool totalLevel = reg >= 0x40 && reg <= 0x4E && (reg & 3) != 3;

@@ -109,8 +109,19 @@ struct Options {
     Options& SecondPeak() { return s.useSecondPeak = true, *this; }
     Options& Gain(std::int64_t microDb) { return s.gainMicroDb = microDb, *this; }
     Options& KeepBalance() { return s.keepBalance = true, *this; }
+    Options& Measure() { return s.measure = true, *this; }
     operator const VolumeSettings&() const { return s; }
 };
+
+// Songs to be heard (-m) on the single default OPNA, at the default sync
+// tick of 10 ms, lasting `seconds`:
+// FM channel 1 under algorithm 7 holding a tone of about 440 Hz, its one
+// carrier (operator 4) at total level `tl`, the fastest attack;
+Bytes SongOfFmTone(int tl, int seconds = 5);
+// the rhythm's bass drum at full level, keyed every half second;
+Bytes SongOfDrums(int seconds = 5);
+// nothing keyed, only waits.
+Bytes SongOfSilence(int seconds = 5);
 
 struct JobRun {
     std::string error;              // the result text, empty on success

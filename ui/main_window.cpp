@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "api/morla.h"
+#include "process/process.h"
 
 TMORLA_MAIN* MORLA_MAIN = nullptr;
 
@@ -22,8 +23,8 @@ constexpr wchar_t kRefusalCaption[] = L"エラー";
 
 // Sizes at 96 DPI.
 constexpr int kClientWidth = 469;
-constexpr int kClientHeight = 394;
-constexpr int kPanelHeight = 209;
+constexpr int kClientHeight = 410;
+constexpr int kPanelHeight = 225;
 constexpr int kFontHeight = 11;  // Tahoma 8 pt
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
@@ -36,7 +37,9 @@ enum class Kind { CheckBox, Edit, Button };
 
 // The controls inside the panel, in tab order: the nine options' boxes and
 // fields where the original window had them, the gain and the balance-keeping
-// normalize below them, then the album box, and the two buttons at the right.
+// normalize below them, the loudness measurement (a box without a field, as
+// -p), then the album box, which goes with any of them, and the two buttons
+// at the right.
 // What the boxes are comes from the engine's option table (morla::kOptions):
 // each option the window shows has its box here, with a field when it takes
 // a value, and its caption from the table. Only their places are the
@@ -48,7 +51,7 @@ struct ControlLayout {
     char option;  // the option letter: the check box's caption, the field's box; 0: none
     const wchar_t* caption = nullptr;  // a button's caption
 };
-constexpr std::array<ControlLayout, 21> kPanelControls = {{
+constexpr std::array<ControlLayout, 22> kPanelControls = {{
     {&TMORLA_MAIN::C_fn, Kind::CheckBox, 8, 8, 289, 17, 'f'},
     {&TMORLA_MAIN::C_rn, Kind::CheckBox, 8, 40, 281, 17, 'r'},
     {&TMORLA_MAIN::E_fn, Kind::Edit, 328, 8, 33, 16, 'f'},
@@ -67,7 +70,8 @@ constexpr std::array<ControlLayout, 21> kPanelControls = {{
     {&TMORLA_MAIN::C_g, Kind::CheckBox, 8, 152, 313, 17, 'g'},
     {&TMORLA_MAIN::E_g, Kind::Edit, 328, 152, 33, 16, 'g'},
     {&TMORLA_MAIN::C_k, Kind::CheckBox, 8, 168, 453, 17, 'k'},
-    {&TMORLA_MAIN::C_a, Kind::CheckBox, 8, 184, 453, 17, 'a'},
+    {&TMORLA_MAIN::C_m, Kind::CheckBox, 8, 184, 289, 17, 'm'},
+    {&TMORLA_MAIN::C_a, Kind::CheckBox, 8, 200, 453, 17, 'a'},
     {&TMORLA_MAIN::B_Files, Kind::Button, 376, 8, 85, 23, 0, L"Files..."},
     {&TMORLA_MAIN::B_Folder, Kind::Button, 376, 37, 85, 23, 0, L"Folder..."},
 }};
@@ -236,6 +240,25 @@ class BatchInProgress {
     std::vector<bool> enabled_;  // as each button was before the batch
     std::wstring title_;         // the title before the batch
 };
+
+// The user's image of the OPNA's rhythm ROM (ym2608_adpcm_rom.bin, 8 KiB),
+// which the loudness measurement hears in place of the stand-in: the first
+// such file that reads as an image, beside morla_GUI.exe, then in
+// %APPDATA%\morla_GUI\. A file of that name that is no image (another size,
+// unreadable) is passed over; the "heard:" row of a song that keys the rhythm
+// says which sounds were heard ("rhythm: ROM image" or "rhythm: stand-in").
+// Looked for at each batch, so an image put in place is heard from the next
+// drop on. Empty: none, the stand-in.
+std::u16string FindRhythmRom() {
+    for (const std::u16string& folder : morla::UserFileFolders("morla_GUI")) {
+        const std::u16string path = folder + u"\\" + std::u16string(morla::kRhythmRomFileName);
+        morla::RhythmRom rom;
+        if (morla::ReadRhythmRom(path, rom).empty()) {
+            return path;
+        }
+    }
+    return {};
+}
 
 bool quitRequested = false;
 
@@ -538,6 +561,7 @@ void TMORLA_MAIN::ConvertPaths(std::vector<std::u16string> paths) {
     // All paths of one drop or one choice are one batch: no job writes over
     // another's input. Albums are decided here, for the whole batch.
     morla::BatchOptions options;
+    options.rhythmRomPath = FindRhythmRom();
     const morla::OptionSet ticked = TickedOptions();
     for (const morla::OptionDescription& option : morla::kOptions) {
         if (option.role == morla::OptionRole::Batch && ticked.Has(option.option)) {

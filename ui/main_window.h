@@ -1,8 +1,8 @@
 // The main window: the option check boxes with their number fields (the nine
-// of the original window, then the gain in dB and the balance-keeping
-// normalize), the album box and the buttons that open the system's file
-// dialogs in a panel at the top, and the report list below, onto which files
-// and folders are dropped.
+// of the original window, then the gain in dB, the balance-keeping normalize
+// and the loudness measurement), the album box and the buttons that open the
+// system's file dialogs in a panel at the top, and the report list below,
+// onto which files and folders are dropped.
 #pragma once
 
 #ifndef NOMINMAX
@@ -90,8 +90,10 @@ class TMORLA_MAIN {
     // SettingsConflict text); nothing is converted then. Else converts
     // `paths` as one batch, album by album when the album box is
     // ticked, letting the window process its waiting messages before each
-    // entry. While the batch runs the title shows its progress and the two
-    // buttons are greyed.
+    // entry. A measurement hears the user's rhythm ROM image when there is
+    // one (ym2608_adpcm_rom.bin beside morla_GUI.exe or in
+    // %APPDATA%\morla_GUI\), else the stand-in. While the batch runs the
+    // title shows its progress and the two buttons are greyed.
     void ConvertPaths(std::vector<std::u16string> paths);
     // The name row, the job's rows and the outcome row of entry `index` of
     // the batch (in album mode the album's rows first when it opens one). The
@@ -126,6 +128,7 @@ class TMORLA_MAIN {
     HWND C_g = nullptr;       // a gain in dB for every part
     HWND E_g = nullptr;       // in dB, negative for quieter: "-6", "-4.5"
     HWND C_k = nullptr;       // the normalize targets as one gain, keeping the balance
+    HWND C_m = nullptr;       // the loudness as heard, measured; nothing written
     HWND C_a = nullptr;       // album mode, for the whole batch
     HWND B_Files = nullptr;   // "Files...": the system's dialog for files
     HWND B_Folder = nullptr;  // "Folder...": the system's dialog for a folder

@@ -194,7 +194,6 @@ inline constexpr std::array kOptions = {
         .option = Option::Measure,
         .letter = 'm',
         .longName = "measure",
-        .shownIn = FrontEnds::CommandLine,
         .caption = u"-m : measure loudness as heard (EBU R128)",
         .help = u"the loudness as heard: each song rendered and measured\n"
                 u"                  (EBU R128: LUFS, loudness range, sample and true\n"

@@ -1,6 +1,7 @@
 // The main window through its handles and messages: initial state, layout,
 // the settings read from the controls, dropped files and folders, the album
-// box, the file dialogs, the title during a batch and the exception box.
+// box, the file dialogs, the title during a batch, the exception box, and the
+// loudness measurement with the rhythm sounds it hears.
 #include "main_window.h"
 // after windows.h
 #include <commctrl.h>
@@ -9,10 +10,15 @@
 
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <functional>
+#include <limits>
+#include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,8 +65,9 @@ const PanelControl kPanelControls[] = {
     {CONTROL(C_g), {8, 152, 313, 17}, L"-g : gain of FM, SSG, RHYTHM and PSG in dB (n=value)"},
     {CONTROL(E_g), {328, 152, 33, 16}, L"0"},
     {CONTROL(C_k), {8, 168, 453, 17}, L"-k : normalize keeping the balance of FM, SSG and RHYTHM"},
+    {CONTROL(C_m), {8, 184, 289, 17}, L"-m : measure loudness as heard (EBU R128)"},
     {CONTROL(C_a),
-     {8, 184, 453, 17},
+     {8, 200, 453, 17},
      L"-a : normalize as albums (each folder, and the dropped files together)"},
     {CONTROL(B_Files), {376, 8, 85, 23}, L"Files..."},
     {CONTROL(B_Folder), {376, 37, 85, 23}, L"Folder..."},
@@ -90,10 +97,9 @@ struct FlagOption {
     Options& (Options::*set)();
 };
 const FlagOption kFlagOptions[] = {
-    {&TMORLA_MAIN::C_v, &Options::Detail},
-    {&TMORLA_MAIN::C_p, &Options::PeakOnly},
-    {&TMORLA_MAIN::C_2, &Options::SecondPeak},
-    {&TMORLA_MAIN::C_k, &Options::KeepBalance},
+    {&TMORLA_MAIN::C_v, &Options::Detail},     {&TMORLA_MAIN::C_p, &Options::PeakOnly},
+    {&TMORLA_MAIN::C_2, &Options::SecondPeak}, {&TMORLA_MAIN::C_k, &Options::KeepBalance},
+    {&TMORLA_MAIN::C_m, &Options::Measure},
 };
 
 std::string Describe(const VolumeSettings& s) {
@@ -104,7 +110,7 @@ std::string Describe(const VolumeSettings& s) {
            ", target " + value(s.fmTarget) + "/" + value(s.ssgTarget) + "/" +
            value(s.rhythmTarget) +
            Printf(", v%d p%d 2nd%d, ", s.showDetail, s.peakOnly, s.useSecondPeak) + "gain " +
-           value(s.gainMicroDb) + Printf(", k%d", s.keepBalance);
+           value(s.gainMicroDb) + Printf(", k%d m%d", s.keepBalance, s.measure);
 }
 
 std::wstring WindowText(HWND window) {
@@ -365,9 +371,9 @@ TEST_F(MainWindowTest, LaysOutPanelOverListAtDesignSizeInTabOrder) {
     RECT client;
     GetClientRect(Handle(), &client);
     EXPECT_EQ(client.right, 469);
-    EXPECT_EQ(client.bottom, 394);
-    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 209}));
-    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 209, 469, 185}));
+    EXPECT_EQ(client.bottom, 410);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 225}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 225, 469, 185}));
 
     RECT frame;
     GetWindowRect(Handle(), &frame);
@@ -391,9 +397,9 @@ TEST_F(MainWindowTest, ResizingGivesAddedWidthToBothAndAddedHeightToList) {
     RECT client;
     GetClientRect(Handle(), &client);
     ASSERT_EQ(client.right, 569);
-    ASSERT_EQ(client.bottom, 454);
-    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 209}));
-    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 209, 569, 245}));
+    ASSERT_EQ(client.bottom, 470);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 225}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 225, 569, 245}));
     for (const PanelControl& control : kPanelControls) {
         EXPECT_EQ(PlaceIn(window.*control.handle, window.Panel), control.place) << control.name;
     }
@@ -510,7 +516,7 @@ TEST_F(MainWindowTest, TickedFieldsAreReadByTheNumberRule) {
     }
     Options expected;
     expected.Fm(16).Ssg(-5).Rhythm(0).FmTarget(0).SsgTarget(31).RhythmTarget(42).Gain(-4500000);
-    expected.Detail().PeakOnly().SecondPeak().KeepBalance();
+    expected.Detail().PeakOnly().SecondPeak().KeepBalance().Measure();
     EXPECT_EQ(Describe(window.GatherSettings()), Describe(expected));
 }
 
@@ -867,6 +873,9 @@ TEST_F(MainWindowTest, ConflictingBoxesRefuseTheWholeDropWithTheEnginesReason) {
     } cases[] = {
         {{&TMORLA_MAIN::C_g, &TMORLA_MAIN::C_fn}, "gf"},
         {{&TMORLA_MAIN::C_k}, "k"},
+        {{&TMORLA_MAIN::C_m, &TMORLA_MAIN::C_fn}, "mf"},
+        {{&TMORLA_MAIN::C_m, &TMORLA_MAIN::C_Rn2, &TMORLA_MAIN::C_p}, "mRp"},
+        {{&TMORLA_MAIN::C_m, &TMORLA_MAIN::C_g}, "mg"},
     };
     Type(window.E_fn, L"2");
     for (const auto& [boxes, letters] : cases) {
@@ -877,6 +886,9 @@ TEST_F(MainWindowTest, ConflictingBoxesRefuseTheWholeDropWithTheEnginesReason) {
         const std::u16string reason = SettingsConflict(ticked);
         SCOPED_TRACE(ToUtf8(reason));
         ASSERT_FALSE(reason.empty());
+        if (letters.front() == 'm') {  // measuring goes with no level box
+            EXPECT_EQ(reason.rfind(u"-m only measures: it goes with none of -f, ", 0), 0u);
+        }
         UntickAll();
         for (HWND TMORLA_MAIN::*box : boxes) {
             Tick(window.*box);
@@ -955,6 +967,121 @@ TEST_F(MainWindowTest, TickedFieldsTheCommandLineRefusesRefuseDropsAndButtons) {
     EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
     EXPECT_EQ(CurrentRows(), Joined({{kInstruction}, ConvertedWithFm2(L"one.s98")}));
     EXPECT_EQ(ReadFileBytes(dir / "one_new.s98").size(), SmallSong().size());
+}
+
+// ---- The loudness measurement ----
+
+// The integrated loudness of a "LOUDNESS: ..." row; NaN when it has none.
+double Lufs(const std::wstring& row) {
+    double lufs = 0;
+    return swscanf(row.c_str(), L"LOUDNESS: %lf LUFS  RANGE=", &lufs) == 1
+               ? lufs
+               : std::numeric_limits<double>::quiet_NaN();
+}
+
+// The measure box renders each dropped song and shows its loudness as heard
+// and its length, and writes nothing; with the album box each album's
+// loudness follows its last file (silence is below the meter's gate, so an
+// album of a tone and a silent song is as loud as the tone).
+TEST_F(MainWindowTest, MeasureBoxShowsEachSongsLoudnessAndWritesNothing) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "album");
+    WriteFileBytes(dir / "album/tone.s98", SongOfFmTone(0));
+    WriteFileBytes(dir / "album/silent.s98", SongOfSilence(2));
+    const std::wstring album = (dir / "album").wstring();
+    Tick(window.C_m);
+    const MessageBoxSeen box = Drop({album});
+    EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
+    const Rows rows = CurrentRows();
+    ASSERT_EQ(rows.size(), 9u) << testing::PrintToString(rows);
+    EXPECT_EQ(rows, (Rows{kInstruction, L"silent.s98", L"LOUDNESS: silent", L"heard: 0:02.0",
+                          L"-> ok", L"tone.s98", rows[6], L"heard: 0:05.0", L"-> ok"}));
+    // One carrier at TL 0 as a real OPNA plays it: about -12.8 LUFS.
+    EXPECT_NEAR(Lufs(rows[6]), -12.8, 1.0) << rows[6];
+    EXPECT_EQ(FolderEntries(dir / "album"), (std::vector<std::string>{"silent.s98", "tone.s98"}));
+
+    Tick(window.C_a);
+    EXPECT_FALSE(Drop({album}).shown);
+    EXPECT_EQ(Tail(CurrentRows(), 10), (Rows{L"ALBUM: " + album, L"silent.s98", L"LOUDNESS: silent",
+                                             L"heard: 0:02.0", L"-> ok", L"tone.s98", rows[6],
+                                             L"heard: 0:05.0", L"-> ok", L"ALBUM " + rows[6]}));
+    EXPECT_EQ(FolderEntries(dir / "album"), (std::vector<std::string>{"silent.s98", "tone.s98"}));
+}
+
+// The OPNA's rhythm ROM image the user has: ym2608_adpcm_rom.bin beside the
+// program (here the test program) or in %APPDATA%\morla_GUI, the first that
+// is an 8 KiB image; else the stand-in. %APPDATA% is the test's own folder.
+class RhythmRomTest : public MainWindowTest {
+  protected:
+    RhythmRomTest() {
+        wchar_t saved[32768] = {};
+        const DWORD length = GetEnvironmentVariableW(L"APPDATA", saved, 32768);
+        savedAppData_ =
+            length > 0 && length < 32768 ? std::optional<std::wstring>(saved) : std::nullopt;
+        SetEnvironmentVariableW(L"APPDATA", appData_.path().wstring().c_str());
+        std::filesystem::create_directory(appData_ / "morla_GUI");
+        std::filesystem::remove(besideProgram);  // left by a test that was ended
+        WriteFileBytes(dir_ / "drums.s98", SongOfDrums(2));
+        Tick(window.C_m);
+    }
+    ~RhythmRomTest() override {
+        std::error_code ignored;
+        std::filesystem::remove(besideProgram, ignored);
+        SetEnvironmentVariableW(L"APPDATA", savedAppData_ ? savedAppData_->c_str() : nullptr);
+    }
+
+    static std::filesystem::path ProgramFolder() {
+        std::wstring self(32768, L'\0');
+        self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+        return std::filesystem::path(self).parent_path();
+    }
+    // An image of `size` bytes of noise.
+    static Bytes RomOfNoise(std::size_t size) {
+        std::mt19937 random(20260112u);
+        Bytes rom(size);
+        for (std::uint8_t& byte : rom) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+        return rom;
+    }
+    // The LOUDNESS and heard rows of a song that keys the rhythm, dropped.
+    Rows Heard() {
+        const MessageBoxSeen box = Drop({(dir_ / "drums.s98").wstring()});
+        EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
+        const Rows rows = Tail(CurrentRows(), 4);
+        EXPECT_EQ(rows.front(), L"drums.s98");
+        EXPECT_EQ(rows.back(), L"-> ok");
+        return {rows[1], rows[2]};
+    }
+
+    const std::filesystem::path besideProgram = ProgramFolder() / "ym2608_adpcm_rom.bin";
+    const TempDir appData_;
+    const std::filesystem::path inAppData = appData_ / "morla_GUI/ym2608_adpcm_rom.bin";
+
+  private:
+    std::optional<std::wstring> savedAppData_;
+    const TempDir dir_;
+};
+
+TEST_F(RhythmRomTest, ImageBesideTheProgramOrInAppDataIsHeardElseTheStandIn) {
+    const Rows standIn = Heard();
+    EXPECT_EQ(standIn[1], L"heard: 0:02.0, rhythm: stand-in");
+    EXPECT_TRUE(std::isfinite(Lufs(standIn[0]))) << standIn[0];
+
+    WriteFileBytes(besideProgram, RomOfNoise(8192));
+    const Rows image = Heard();
+    EXPECT_EQ(image[1], L"heard: 0:02.0, rhythm: ROM image");
+    EXPECT_NE(Lufs(image[0]), Lufs(standIn[0])) << "the image's sounds were heard";
+
+    // A file of that name that is no image is passed over.
+    WriteFileBytes(besideProgram, RomOfNoise(8191));
+    EXPECT_EQ(Heard(), standIn);
+    WriteFileBytes(inAppData, RomOfNoise(8192));
+    EXPECT_EQ(Heard(), image);
+    std::filesystem::remove(besideProgram);
+    EXPECT_EQ(Heard(), image);
+    WriteFileBytes(inAppData, {});
+    EXPECT_EQ(Heard(), standIn);
 }
 
 }  // namespace
