@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <vector>
 
@@ -181,6 +182,36 @@ TEST(RenderRhythm, PlaysTheUserRomWhenGivenAndSaysWhichWasHeard) {
     // no rhythm keyed: none heard, whatever the ROM
     EXPECT_EQ(MeasureTone({kDeviceYM2608}, [](S98Builder& song) { KeyFmTone(song, 0, 0); }).rhythm,
               RhythmHeard::None);
+}
+
+// The stand-in drums as the whole render plays them: each drum at rhythm
+// level 63 and instrument level 31 on both outputs, keyed every 500 ms for
+// 10 s, against one FM carrier of the same render, as loud as the real
+// chip's drums against its carrier (figures of an independent player with
+// the real ROM), within 1 LU.
+TEST(RenderRhythm, TheStandInDrumsAreAsLoudAsTheRealOnes) {
+    const double carrier = FmTone(0);
+    const struct {
+        const char* name;
+        double lu;
+    } drums[] = {{"BD", -5.5}, {"SD", -7.4},  {"TOP", -7.0},
+                 {"HH", -5.7}, {"TOM", -4.8}, {"RIM", -9.7}};
+    for (int drum = 0; drum < 6; ++drum) {
+        S98Builder song;
+        song.Write(0, 0, 0x11, 63);
+        song.Write(0, 0, 0x18 + drum, 0xC0 | 31);
+        for (int beat = 0; beat < 20; ++beat) {
+            song.Write(0, 0, 0x10, 1 << drum);
+            Wait(song, 50);
+        }
+        song.End();
+        const SongLoudness heard = Measure(song.bytes());
+        EXPECT_EQ(heard.rhythm, RhythmHeard::StandIn);
+        std::printf("%-3s %6.2f LU (the real drum %5.1f LU)\n", drums[drum].name,
+                    heard.figures.integratedLufs - carrier, drums[drum].lu);
+        EXPECT_NEAR(heard.figures.integratedLufs - carrier, drums[drum].lu, 0.5)
+            << drums[drum].name;
+    }
 }
 
 TEST(RenderSong, MeasuresOnePassAndIgnoresTheLoop) {

@@ -142,6 +142,12 @@ constexpr std::array<Drum, 6> kDrums = {{
     {"rim shot", -9.7, 27, kMid},
 }};
 
+// Heard through the chip alone at its own rate (166.4 kHz here), the images
+// of the drums' low sample rates above 24 kHz count too, which the render
+// mixed down to 48 kHz (and the reference player) no longer hear: the bright
+// drums measure up to 1 LU louder here than there. The render's own test
+// (tests/render_test.cpp) holds each drum to its figure within 0.5 LU; this
+// one keeps the chip's side of it within 1.5.
 TEST(RhythmStandIn, EachDrumIsAsLoudAsTheRealOneAgainstAnFmCarrier) {
     const double carrier = CarrierLoudness(0x80);
     // the harness hears FM as the reference player did: four carriers in
@@ -157,7 +163,7 @@ TEST(RhythmStandIn, EachDrumIsAsLoudAsTheRealOneAgainstAnFmCarrier) {
         const double relative = meter.Loudness() - carrier;
         std::printf("%-12s %6.2f LU %6.2f LU\n", kDrums[drum].name, relative,
                     kDrums[drum].reference);
-        EXPECT_NEAR(relative, kDrums[drum].reference, 1.0) << kDrums[drum].name;
+        EXPECT_NEAR(relative, kDrums[drum].reference, 1.5) << kDrums[drum].name;
     }
 }
 
@@ -213,7 +219,7 @@ TEST(RhythmStandIn, TheSameBytesOnEveryCallAndInEveryBuild) {
     for (const std::uint8_t byte : rom) {
         hash = (hash ^ byte) * 0x100000001B3u;
     }
-    EXPECT_EQ(hash, 0x5BF31ECF44AC04E6u) << std::hex << hash;
+    EXPECT_EQ(hash, 0x7D62187993C51DE9u) << std::hex << hash;
 }
 
 // What ymfm's ADPCM-A engine plays from `bytes` after a key-on at full
