@@ -214,6 +214,33 @@ TEST(RenderRhythm, TheStandInDrumsAreAsLoudAsTheRealOnes) {
     }
 }
 
+// A note retriggered as trackers write it, key-off and key-on of the channel
+// at the same instant, restarts as the chip plays it: as loud as the same
+// notes with a tick between the two writes, not a note that keeps decaying.
+TEST(RenderSong, ANoteKeyedOffAndOnAtOnceStartsAgain) {
+    const auto notes = [](bool tickBetween) {
+        S98Builder song;
+        KeyFmTone(song, 0, 0);
+        song.Write(0, 0, 0x80 + 12, 0xFF);  // carrier: decays to silence, releases fast
+        song.Write(0, 0, 0x60 + 12, 0x08);  // decays while held
+        for (int note = 0; note < 10; ++note) {
+            Wait(song, tickBetween ? 49 : 50);
+            KeyFmOff(song, 0);
+            if (tickBetween) {
+                Wait(song, 1);
+            }
+            song.Write(0, 0, 0x28, 0x80);
+        }
+        Wait(song, 50);
+        song.End();
+        return Measure(song.bytes()).figures.integratedLufs;
+    };
+    const double gap = notes(true);
+    const double atOnce = notes(false);
+    EXPECT_NEAR(atOnce, gap, 0.3);
+    EXPECT_LT(gap, FmTone(0) - 1.0);  // the notes do decay
+}
+
 TEST(RenderSong, MeasuresOnePassAndIgnoresTheLoop) {
     auto build = [](bool loop) {
         S98Builder song;

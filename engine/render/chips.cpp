@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <type_traits>
 #include <vector>
 
 #include "format/chip_model.h"
@@ -407,6 +408,21 @@ class OpenChip : public Chip {
     }
 };
 
+// The FM key register of an OPN-family or OPM chip (port 0): a write that
+// names a channel (its low bits) and the operators keyed on (the high bits).
+// Other chips: none (-1).
+template <class Chip>
+constexpr int KeyRegister() {
+    if constexpr (std::is_same_v<Chip, ymfm::ym2203> || std::is_same_v<Chip, ymfm::ym2608> ||
+                  std::is_same_v<Chip, ymfm::ym2612>) {
+        return 0x28;
+    } else if constexpr (std::is_same_v<Chip, ymfm::ym2151>) {
+        return 0x08;
+    } else {
+        return -1;
+    }
+}
+
 template <class Chip>
 class ChipDevice : public RenderDevice {
     using Traits = ChipTraits<Chip>;
@@ -430,6 +446,11 @@ class ChipDevice : public RenderDevice {
     void Write(std::uint8_t port, std::uint8_t reg, std::uint8_t data) override {
         if (!Traits::kTwoPorts && port != 0) {
             return;  // a chip with one address port: not a write it takes
+        }
+        if constexpr (KeyRegister<Chip>() >= 0) {
+            if (port == 0 && reg == KeyRegister<Chip>()) {
+                RunBeforeRetrigger(data);
+            }
         }
         const std::uint32_t offset = port * 2u;
         chip_.write(offset, reg);
@@ -461,8 +482,15 @@ class ChipDevice : public RenderDevice {
         } else {
             const std::size_t inputs = resampler_.InputsFor(frames);
             samples_.resize(inputs);
+            // samples made ahead first (RunBeforeRetrigger), then the chip's
+            const std::size_t ahead = std::min(inputs, ahead_.size());
+            std::copy_n(ahead_.begin(), ahead, samples_.begin());
+            ahead_.erase(ahead_.begin(), ahead_.begin() + static_cast<std::ptrdiff_t>(ahead));
+            if (inputs > ahead) {
+                chip_.generate(samples_.data() + ahead, static_cast<std::uint32_t>(inputs - ahead));
+                keyedOff_ = 0;
+            }
             if (inputs != 0) {
-                chip_.generate(samples_.data(), static_cast<std::uint32_t>(inputs));
                 Traits::Sum(&samples_.back(), 1, lastLeft_, lastRight_);
                 haveLast_ = true;
             }
@@ -486,6 +514,32 @@ class ChipDevice : public RenderDevice {
     bool RhythmKeyed() const override { return rhythmKeyed_; }
 
   private:
+    // The chip takes a key write at its next sample: a key-off and a key-on
+    // of one channel written at the same instant (as trackers retrigger a
+    // note) would leave the note keyed on, never restarted, where the chip
+    // itself releases and attacks again. So before a key-on of a channel
+    // keyed off since the last sample, the chip makes the samples of one FM
+    // clock (with the key-off; at the lowest fidelity an OPN or OPNA clocks
+    // its FM once in up to three samples), kept for the mix ahead of the next
+    // ones: no time is lost.
+    void RunBeforeRetrigger(std::uint8_t data) {
+        constexpr bool kOpm = KeyRegister<Chip>() == 0x08;
+        const unsigned channel = data & 0x07u;
+        const unsigned operators = kOpm ? (data >> 3) & 0x0Fu : data >> 4;
+        const std::uint32_t bit = 1u << channel;
+        if (operators != 0 && (keyedOff_ & bit) != 0) {
+            constexpr std::size_t kSamplesPerFmClock =
+                std::is_same_v<Chip, ymfm::ym2203> || std::is_same_v<Chip, ymfm::ym2608> ? 3 : 1;
+            typename Chip::output_data samples[kSamplesPerFmClock] = {};
+            chip_.generate(samples, kSamplesPerFmClock);
+            ahead_.insert(ahead_.end(), samples, samples + kSamplesPerFmClock);
+            keyedOff_ = 0;
+        }
+        if (operators != 0x0F) {
+            keyedOff_ |= bit;  // some operator keyed off
+        }
+    }
+
     void UpdateSsgRate() {
         if (ssg_) {
             ssg_->Configure(clock_ / Traits::SsgDivider(chip_.Prescale()), outputRate_);
@@ -499,6 +553,8 @@ class ChipDevice : public RenderDevice {
     std::unique_ptr<SsgUnit> ssg_;
     Resampler resampler_;
     std::vector<typename Chip::output_data> samples_;
+    std::vector<typename Chip::output_data> ahead_;  // made before a retrigger
+    std::uint32_t keyedOff_ = 0;  // channels keyed off since the last sample made
     std::int32_t lastLeft_ = 0;
     std::int32_t lastRight_ = 0;
     bool haveLast_ = false;  // a sample made since the last write
