@@ -16,6 +16,7 @@
 
 #include "format/chip_model.h"
 #include "job/convert_job.h"
+#include "job/settings.h"
 
 namespace morla {
 
@@ -34,6 +35,8 @@ enum class Option {
     Gain,          // -g DB
     KeepBalance,   // -k
     Measure,       // -m
+    Loudness,      // -L LUFS
+    MaxPeak,       // --max-peak DB
     Albums,        // -a
     DryRun,        // -n
     OutputFolder,  // -o DIR
@@ -53,7 +56,7 @@ enum class OptionRole {
 enum class ValueKind {
     None,
     Number,    // by the number-field rule (ParseNumber), within the row's range if it has one
-    Decibels,  // a gain in dB (ParseDecibels)
+    Decibels,  // in dB or LUFS (ParseDecibels), within the row's range (whole dB) if it has one
     Folder,    // a folder that must exist when the run starts
     File,      // a file that must exist when the run starts
 };
@@ -73,7 +76,8 @@ struct OptionDescription {
     std::string_view longName = {};  // after "--" (a string literal); empty: none
     OptionRole role = OptionRole::Run;
     ValueKind value = ValueKind::None;
-    std::optional<ValueRange> range = std::nullopt;  // of a Number; none: any the rule reads
+    // of a Number or Decibels; none: any the rule reads
+    std::optional<ValueRange> range = std::nullopt;
     std::string_view valueName = {};  // in the help after the option ("-g DB"); empty: none
     FrontEnds shownIn = FrontEnds::Both;
     // The window's check box, and the option's row in --help when `help` is
@@ -203,6 +207,39 @@ inline constexpr std::array kOptions = {
                         u"and -k",
     },
     OptionDescription{
+        .option = Option::Loudness,
+        .letter = 'L',
+        .longName = "loudness",
+        .value = ValueKind::Decibels,
+        .range = ValueRange{kLoudnessLeast, kLoudnessMost},
+        .valueName = "LUFS",
+        .caption = u"-L : normalize loudness as heard to n LUFS (EBU R128)",
+        .help = u"bring each song (with -a each album) to\n"
+                u"                             LUFS as heard (-23, -18, -14.5): each song\n"
+                u"                             rendered and measured once, then one gain for\n"
+                u"                             every part as -g moves them, chosen on the\n"
+                u"                             parts' steps, never past the true-peak ceiling\n"
+                u"                             (--max-peak). Row loudness: says before -> after,\n"
+                u"                             the gain, the true peak and why a song falls\n"
+                u"                             short (writes clamped, parts not moved)",
+        .excludes = "fsrFSRgkpm",
+        .excludesText = u"-L works out one gain from the loudness: it goes with none of -f, -s, "
+                        u"-r, -F, -S, -R, -g, -k, -p and -m",
+    },
+    OptionDescription{
+        .option = Option::MaxPeak,
+        .longName = "max-peak",
+        .value = ValueKind::Decibels,
+        .range = ValueRange{kCeilingLeast, kCeilingMost},
+        .valueName = "DB",
+        .shownIn = FrontEnds::CommandLine,
+        .help = u"with -L: the true-peak ceiling in dBTP (default\n"
+                u"                  -1): a gain that would take a song's true peak\n"
+                u"                  past it is lowered to fit",
+        .needsOneOf = "L",
+        .needsText = u"--max-peak is the ceiling of -L: it needs -L",
+    },
+    OptionDescription{
         .option = Option::Albums,
         .letter = 'a',
         .longName = "album",
@@ -264,7 +301,7 @@ inline constexpr std::array kOptions = {
 // letter (getopt gives ':', '?' and '-' meanings of their own); a long name
 // ends in a null (getopt reads it as a C string); a row the window shows has
 // a letter (its controls are found by it); the letters a row excludes or
-// needs are rows'; only a number has a range; a row has the text of each
+// needs are rows'; only a number or a decibel value has a range; a row has the text of each
 // front end that shows it.
 constexpr bool WellFormed(const decltype(kOptions)& options) {
     const auto rowOf = [&](char letter) {
@@ -285,7 +322,7 @@ constexpr bool WellFormed(const decltype(kOptions)& options) {
                                   (row.letter >= 'a' && row.letter <= 'z'))) ||
             (row.letter != 0 && rowOf(row.letter) != i) ||
             (!row.longName.empty() && row.longName.data()[row.longName.size()] != '\0') ||
-            (row.range && row.value != ValueKind::Number) ||
+            (row.range && row.value != ValueKind::Number && row.value != ValueKind::Decibels) ||
             (row.ShownIn(FrontEnds::Window) && row.caption.empty()) ||
             (row.ShownIn(FrontEnds::CommandLine) && row.caption.empty() && row.help.empty())) {
             return false;
