@@ -557,7 +557,9 @@ int RunBatch(const Batch& batch) {
         return UsageError(mistake);
     }
     const char* jobsSetting = std::getenv("MORLA_JOBS");
-    const std::optional<std::size_t> jobs = JobsAtOnce(jobsSetting, batch.settings.measure);
+    // -L renders each song as -m does
+    const std::optional<std::size_t> jobs = JobsAtOnce(
+        jobsSetting, batch.settings.measure || batch.settings.loudnessMicroLufs.has_value());
     if (!jobs) {
         return UsageError("MORLA_JOBS must be a number from 1 to " + std::to_string(kMostJobs) +
                           ", not '" + jobsSetting + "'");

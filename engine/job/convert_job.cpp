@@ -251,7 +251,8 @@ class Job {
         const double aim =
             albumGain_ ? song->figures.integratedLufs + static_cast<double>(gain.gainMicroDb) / 1e6
                        : static_cast<double>(target) / 1e6;
-        loudnessRow_ = FormatLoudnessGainLine(song->figures, after, aim, gain, tally_);
+        loudnessRow_ =
+            FormatLoudnessGainLine(song->figures, after, aim, albumGain_.has_value(), gain, tally_);
         return true;
     }
 

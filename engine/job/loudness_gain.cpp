@@ -186,7 +186,7 @@ std::u16string WhatHeldBack(const RewriteTally& tally) {
 }  // namespace
 
 std::u16string FormatLoudnessGainLine(const LoudnessFigures& before, const LoudnessFigures& after,
-                                      double aimLufs, const LoudnessGain& gain,
+                                      double aimLufs, bool albumGain, const LoudnessGain& gain,
                                       const RewriteTally& tally) {
     if (!gain.measurable) {
         return u"loudness: silent: cannot be measured, nothing moved";
@@ -204,10 +204,11 @@ std::u16string FormatLoudnessGainLine(const LoudnessFigures& before, const Loudn
         line += u" (gain lowered to fit the ceiling)";
     }
     const double miss = after.integratedLufs - aimLufs;
+    const std::u16string aim = albumGain ? u" the album's gain: " : u" the target: ";
     if (std::isfinite(after.integratedLufs) && miss < -kMissedBy && !gain.lowered) {
-        line += u", short of the target: " + WhatHeldBack(tally);
+        line += u", short of" + aim + WhatHeldBack(tally);
     } else if (std::isfinite(after.integratedLufs) && miss > kMissedBy) {
-        line += u", past the target: " + WhatHeldBack(tally);
+        line += u", past" + aim + WhatHeldBack(tally);
     }
     return line;
 }

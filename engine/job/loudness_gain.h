@@ -65,11 +65,11 @@ bool AnythingMoved(const RewriteTally& tally);
 // back, and ", short of the target: FM 212 writes clamped, SSG envelope not
 // moved" when the result falls more than half a dB short of `aimLufs` (or
 // ", past the target: ..." beyond it) and what held it. The aim is the
-// target, or in album mode the song's loudness plus the album's gain. A
-// silent song's row:
+// target, or with `albumGain` the song's loudness plus the album's gain
+// (", short of the album's gain: ..."). A silent song's row:
 //   "loudness: silent: cannot be measured, nothing moved".
 std::u16string FormatLoudnessGainLine(const LoudnessFigures& before, const LoudnessFigures& after,
-                                      double aimLufs, const LoudnessGain& gain,
+                                      double aimLufs, bool albumGain, const LoudnessGain& gain,
                                       const RewriteTally& tally);
 
 // "album gain: -4.50dB from -13.5 LUFS to -18.0 LUFS" (" (lowered to fit the
