@@ -274,10 +274,10 @@ inline constexpr std::array kOptions = {
         .value = ValueKind::File,
         .valueName = "FILE",
         .shownIn = FrontEnds::CommandLine,
-        .help = u"with -m: the OPNA's rhythm sounds from FILE, an 8 KiB\n"
-                u"                      image of the chip's ROM (otherwise\n"
-                u"                      ym2608_adpcm_rom.bin beside morla or in\n"
-                u"                      the configuration folder, else a stand-in)",
+        .help = u"with -m or -L: the OPNA's rhythm sounds from\n"
+                u"                      FILE, an 8 KiB image of the chip's ROM\n"
+                u"                      (otherwise ym2608_adpcm_rom.bin beside morla\n"
+                u"                      or in the configuration folder, else a stand-in)",
     },
     OptionDescription{
         .option = Option::Help,
