@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 
 #include "format/s98_image.h"
@@ -241,6 +242,37 @@ TEST(LoudnessJob, ASongOfOnlySsgEnvelopeWritesMovesNothingAndSaysWhy) {
     EXPECT_EQ(row.before, row.after);
     EXPECT_EQ(row.rest, ", past the target: SSG envelope not moved");
     EXPECT_EQ(run.output, song);
+}
+
+// The sample songs have parts that do not all move by the gain (an SSG on
+// 3 dB steps, an AY by its curve, SSG envelopes): their rows come from the
+// rewritten song measured again, and say what the output is heard as.
+TEST(LoudnessJob, SongsWhosePartsMoveUnevenlyAreMeasuredAgain) {
+    const std::filesystem::path folder = MORLA_SAMPLES_DIR;
+    if (!std::filesystem::is_directory(folder)) {
+        GTEST_SKIP() << "no sample folder at " << folder;
+    }
+    int songs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".s98") {
+            continue;
+        }
+        ++songs;
+        TempDir dir;
+        const JobRun run = RunJob(dir, ReadFileBytes(entry.path()), Loudness(-18));
+        ASSERT_EQ(run.error, "") << entry.path();
+        ASSERT_FALSE(run.rows.empty());
+        const LoudnessRow row = ReadRow(run.rows.back());
+        ASSERT_FALSE(std::isnan(row.after)) << run.rows.back();
+        ASSERT_TRUE(run.output);
+        const LoudnessFigures heard = Heard(*run.output);
+        EXPECT_NEAR(heard.integratedLufs, row.after, 0.05) << run.rows.back();
+        EXPECT_NEAR(heard.truePeakDbtp, row.truePeak, 0.05) << run.rows.back();
+        EXPECT_LE(heard.truePeakDbtp, -1.0 + 0.05) << run.rows.back();
+        // the gain is the FM step nearest the target from the song's loudness
+        EXPECT_LE(std::abs(row.before + row.gain - -18.0), 0.375 + 0.05) << run.rows.back();
+    }
+    EXPECT_GT(songs, 0);
 }
 
 }  // namespace
