@@ -378,15 +378,18 @@ inline constexpr std::u16string_view kNoOptionText = u"オプションは最低�
 // the text quoted as typed: "'12O' is not a number" (the strict number rule,
 // ParseNumber), "'128' is out of range (0-127)" (a number outside the row's
 // range, such as a normalize target the job would refuse for every file),
-// "'1e3' is not a gain in dB" (ParseDecibels, for the gain). Empty when the
-// text is such a value, for a folder (looked for when the run starts), and
-// for an option that takes none. The window refuses a ticked box's field by
-// the same rule.
+// "'1e3' is not a gain in dB" (ParseDecibels, for the gain; "is not a
+// loudness in LUFS" for -L, "is not a level in dB" for --max-peak), "'-80'
+// is out of range (-70 to 0)" (a value in dB outside the row's range of
+// whole dB). Empty when the text is such a value, for a folder (looked for
+// when the run starts), and for an option that takes none. The window
+// refuses a ticked box's field by the same rule.
 std::u16string ValueMistake(const OptionDescription& option, std::u16string_view text);
 
 // Sets what ticking the Run option's box does, with the number field's text
 // for options that take a value (read by the number-field rule, or for the
-// gain by the decibel field's). Other options set nothing here.
+// gain, the loudness target and its ceiling by the decibel field's). Other
+// options set nothing here.
 void TickOption(VolumeSettings& settings, Option option, std::u16string_view fieldText);
 
 // Sets what giving the Batch option does, with its value's text. Other
