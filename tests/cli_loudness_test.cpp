@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <random>
 
 #include "cli_support.h"
 
@@ -137,6 +138,43 @@ TEST(CliLoudness, AnAlbumTakesOneGainAndItsSongsKeepTheirDifferences) {
     EXPECT_NEAR(album + gain, -20.0, 0.375 + 0.05);
     EXPECT_GT(heard[0], -20.0);
     EXPECT_LT(heard[1], -20.0);
+}
+
+// The drums are heard from the user's ROM image in the album's first pass as
+// in the song's own measurement: the album's loudness and the song's are
+// those -m gives with the image, not with the stand-in.
+TEST(CliLoudness, AnAlbumIsHeardWithTheUsersRhythmRom) {
+    TempDir dir;
+    WriteFileBytes(dir / "drums.s98", SongOfDrums(2));
+    std::mt19937 random(20260112u);
+    Bytes rom(8192);
+    for (std::uint8_t& byte : rom) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    WriteFileBytes(dir / "rom.bin", rom);
+    const std::string ownConfiguration = "export XDG_CONFIG_HOME=\"$PWD/config\"";
+    const auto loudnessRow = [](const CliRun& run) {
+        for (const std::string& row : run.rows) {
+            if (row.starts_with("LOUDNESS: ")) {
+                return row;
+            }
+        }
+        return std::string();
+    };
+    const std::string withRom = loudnessRow(
+        Morla(dir, {"-m", "--rhythm-rom", "rom.bin", "drums.s98"}, ".out", ownConfiguration));
+    const std::string standIn =
+        loudnessRow(Morla(dir, {"-m", "drums.s98"}, ".out", ownConfiguration));
+    ASSERT_FALSE(std::isnan(Lufs(withRom))) << withRom;
+    ASSERT_NE(Lufs(withRom), Lufs(standIn)) << "the image and the stand-in sound alike";
+
+    const CliRun run = Morla(dir, {"-L", "-20", "-a", "--rhythm-rom", "rom.bin", "drums.s98"},
+                             ".out", ownConfiguration);
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_GE(run.rows.size(), 3u) << testing::PrintToString(run.rows);
+    EXPECT_EQ(run.rows[2], "ALBUM " + withRom);
+    const LoudnessRow song = ReadRow(run.rows[run.rows.size() - 2]);
+    EXPECT_NEAR(song.before, Lufs(withRom), 0.05) << run.rows[run.rows.size() - 2];
 }
 
 TEST(CliLoudness, MistakesAreUsageErrorsBeforeAnyFile) {

@@ -252,7 +252,8 @@ void ConvertBatch::MeasureAlbum(std::size_t album, const VolumeSettings& setting
         if (entries_[index].kind != EntryKind::File) {
             return JobResult{};  // a leftover is not measured
         }
-        return ConvertJob(entries_[index].path, measure, log, *this);
+        return ConvertJob(entries_[index].path, measure, log, *this, std::nullopt,
+                          rhythmRom_ ? &*rhythmRom_ : nullptr);
     };
     PeakLevels loudest;
     std::vector<std::shared_ptr<const SongLoudness>> songs;
