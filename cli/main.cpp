@@ -127,7 +127,7 @@ void PrintUsage() {
     std::string text =
         "usage: morla [OPTION]... FILE...\n"
         "Writes each S98 FILE with changed volumes to <name>_new.s98 beside it;\n"
-        "the input is never changed. At least one of the options -fn to -m must\n"
+        "the input is never changed. At least one of the options -fn to -L must\n"
         "be given.\n\n";
     // A row per option: its help after its names, or else the window's caption.
     for (const morla::OptionDescription& option : morla::kOptions) {
@@ -157,6 +157,13 @@ void PrintUsage() {
         "each sub-folder another; the normalize amounts of -F, -S and -R (-2 for\n"
         "FM) come from the loudest levels of the album, so its tracks keep their\n"
         "balance. A file's PEAK row shows its own levels.\n\n"
+        "With -L LUFS each FILE is heard and measured as with -m, then written with\n"
+        "one gain for every part (as -g moves them) that brings it nearest to LUFS on\n"
+        "the parts' steps; a gain that would take its true peak past --max-peak\n"
+        "(-1 dBTP unless given) is lowered to fit. Levels cannot go past their\n"
+        "loudest value and some parts do not move (SSG envelope, DAC): the row\n"
+        "loudness: says how far the song got and why. With --album each album is\n"
+        "measured first, as one, and all its files get its one gain.\n\n"
         "With -m each FILE is played through emulated chips (ymfm) from its start\n"
         "to its end command, once, and measured by EBU R128 (libebur128): its\n"
         "integrated loudness, loudness range, true and sample peak, the length\n"
@@ -503,7 +510,7 @@ int NoOptionError(const Batch& batch) {
     return UsageError("no option given: " + needed);
 }
 
-// With -m, the image of the OPNA's rhythm ROM the user gives: --rhythm-rom
+// With -m or -L, the image of the OPNA's rhythm ROM the user gives: --rhythm-rom
 // FILE, which must be one, or else a ym2608_adpcm_rom.bin beside morla or in
 // its configuration folder (one that is no such image is passed over, with
 // a warning). The empty text, or the usage mistake.
@@ -515,8 +522,8 @@ std::string FindRhythmRom(const Batch& batch, morla::BatchOptions& options) {
                            : "--rhythm-rom: '" + ToUtf8(options.rhythmRomPath) + "' " +
                                  ToUtf8(why) + ": no image of the rhythm ROM";
     }
-    if (!batch.settings.measure) {
-        return {};
+    if (!batch.settings.measure && !batch.settings.loudnessMicroLufs) {
+        return {};  // nothing is heard
     }
     for (const std::u16string& folder : morla::UserFileFolders("morla")) {
         const std::u16string path = folder + u"/" + std::u16string(morla::kRhythmRomFileName);
@@ -557,7 +564,9 @@ int RunBatch(const Batch& batch) {
         return UsageError(mistake);
     }
     const char* jobsSetting = std::getenv("MORLA_JOBS");
-    const std::optional<std::size_t> jobs = JobsAtOnce(jobsSetting, batch.settings.measure);
+    // -L renders each song as -m does
+    const std::optional<std::size_t> jobs = JobsAtOnce(
+        jobsSetting, batch.settings.measure || batch.settings.loudnessMicroLufs.has_value());
     if (!jobs) {
         return UsageError("MORLA_JOBS must be a number from 1 to " + std::to_string(kMostJobs) +
                           ", not '" + jobsSetting + "'");

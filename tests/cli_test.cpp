@@ -199,7 +199,7 @@ TEST(Cli, UsageErrorsWriteNothing) {
 TEST(Cli, NoOptionToRunIsRefusedBeforeAnyFile) {
     TempDir dir;
     WriteFileBytes(dir / "x.s98", Song());
-    const std::string needed = "at least one of -f -s -r -F -S -R -v -p -2 -g -k -m is needed\n";
+    const std::string needed = "at least one of -f -s -r -F -S -R -v -p -2 -g -k -m -L is needed\n";
     const struct {
         std::vector<std::string> arguments;
         std::string line;

@@ -94,6 +94,24 @@ TEST(OptionValue, OptionsWithoutAValueHaveNoMistake) {
     }
 }
 
+// A loudness target and its ceiling are decibels by the gain's rule, within
+// their ranges (ends included, fractions counted), refused as typed.
+TEST(OptionValue, LoudnessAndItsCeilingTakeDecibelsWithinTheirRanges) {
+    for (const std::u16string_view text : {u"-23", u"-14.5", u"0", u"-70", u"+0", u"-0.000001"}) {
+        EXPECT_EQ(Mistake('L', text), "") << ToUtf8(text);
+    }
+    EXPECT_EQ(Mistake('L', u"-80"), "'-80' is out of range (-70 to 0)");
+    EXPECT_EQ(Mistake('L', u"-70.5"), "'-70.5' is out of range (-70 to 0)");
+    EXPECT_EQ(Mistake('L', u"0.1"), "'0.1' is out of range (-70 to 0)");
+    EXPECT_EQ(Mistake('L', u"-1e1"), "'-1e1' is not a loudness in LUFS");
+    EXPECT_EQ(Mistake('L', u""), "'' is not a loudness in LUFS");
+    const OptionDescription& ceiling = DescriptionOf(Option::MaxPeak);
+    EXPECT_EQ(ToUtf8(ValueMistake(ceiling, u"-1.5")), "");
+    EXPECT_EQ(ToUtf8(ValueMistake(ceiling, u"0.5")), "'0.5' is out of range (-30 to 0)");
+    EXPECT_EQ(ToUtf8(ValueMistake(ceiling, u"-31")), "'-31' is out of range (-30 to 0)");
+    EXPECT_EQ(ToUtf8(ValueMistake(ceiling, u"x")), "'x' is not a level in dB");
+}
+
 // The ranges the command line and the window refuse by are exactly those the
 // job itself refuses a target outside of, for every ranged row.
 TEST(OptionTable, RangesAreTheJobsOwn) {
@@ -113,7 +131,7 @@ TEST(OptionTable, RangesAreTheJobsOwn) {
         EXPECT_TRUE(refusedByJob(option.range->least - 1)) << option.letter;
         EXPECT_TRUE(refusedByJob(option.range->most + 1)) << option.letter;
     }
-    EXPECT_EQ(ranged, 3);  // -F, -S, -R
+    EXPECT_EQ(ranged, 5);  // -F, -S, -R, -L, --max-peak
 }
 
 // Every option of the command line is found by its letter, and its row by
@@ -160,6 +178,27 @@ TEST(OptionConflicts, ReasonsAndTheirPrecedence) {
     for (const std::string_view letters : {"k", "kvp2", "ka"}) {
         EXPECT_EQ(Conflict(letters), target) << letters;
     }
+}
+
+// -L works out its own gain: it goes with no other amount, no peak-only or
+// measure-only run; --max-peak is -L's ceiling and needs it.
+TEST(OptionConflicts, LoudnessGoesWithNoOtherAmount) {
+    const std::string loudness =
+        "-L works out one gain from the loudness: it goes with none of "
+        "-f, -s, -r, -F, -S, -R, -g, -k, -p and -m";
+    for (const std::string_view fine : {"L", "Lv", "La", "Lan", "L2"}) {
+        EXPECT_EQ(Conflict(fine), "") << fine;
+    }
+    for (const std::string_view letters : {"Lf", "Ls", "Lr", "LF", "LS", "LR", "Lg", "Lp", "Lm"}) {
+        EXPECT_EQ(Conflict(letters), loudness) << letters;
+    }
+    EXPECT_NE(Conflict("Lk"), "");  // -k's own reason comes first
+    OptionSet ceilingAlone;
+    ceilingAlone.Add(Option::MaxPeak);
+    EXPECT_EQ(ToUtf8(SettingsConflict(ceilingAlone)),
+              "--max-peak is the ceiling of -L: it needs -L");
+    ceilingAlone.Add(Option::Loudness);
+    EXPECT_EQ(ToUtf8(SettingsConflict(ceilingAlone)), "");
 }
 
 // Only the options that run a job count as one; those of the batch go with one.

@@ -101,6 +101,9 @@ std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
 
 Bytes SongOfFmTone(int tl, int seconds) {
     S98Builder song;
+    // The algorithm before the levels, as songs set them: the analysis knows
+    // the carrier, so the FM peak is the carrier's TL.
+    song.Write(0, 0, 0xB0, 0x07);                  // algorithm 7
     constexpr int kSlotOffset[4] = {0, 8, 4, 12};  // operators 1-4
     for (int op = 0; op < 4; ++op) {
         const int at = kSlotOffset[op];
@@ -109,7 +112,6 @@ Bytes SongOfFmTone(int tl, int seconds) {
         song.Write(0, 0, 0x50 + at, 0x1F);                // the fastest attack
         song.Write(0, 0, 0x80 + at, 0x0F);
     }
-    song.Write(0, 0, 0xB0, 0x07);  // algorithm 7
     song.Write(0, 0, 0xB4, 0xC0);  // both outputs
     song.Write(0, 0, 0xA4, 0x24);  // block 4, F-number 1039
     song.Write(0, 0, 0xA0, 0x0F);

@@ -110,6 +110,7 @@ struct Options {
     Options& Gain(std::int64_t microDb) { return s.gainMicroDb = microDb, *this; }
     Options& KeepBalance() { return s.keepBalance = true, *this; }
     Options& Measure() { return s.measure = true, *this; }
+    Options& Loudness(std::int64_t microLufs) { return s.loudnessMicroLufs = microLufs, *this; }
     operator const VolumeSettings&() const { return s; }
 };
 

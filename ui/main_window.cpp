@@ -23,8 +23,8 @@ constexpr wchar_t kRefusalCaption[] = L"エラー";
 
 // Sizes at 96 DPI.
 constexpr int kClientWidth = 469;
-constexpr int kClientHeight = 410;
-constexpr int kPanelHeight = 225;
+constexpr int kClientHeight = 426;
+constexpr int kPanelHeight = 241;
 constexpr int kFontHeight = 11;  // Tahoma 8 pt
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
@@ -38,8 +38,8 @@ enum class Kind { CheckBox, Edit, Button };
 // The controls inside the panel, in tab order: the nine options' boxes and
 // fields where the original window had them, the gain and the balance-keeping
 // normalize below them, the loudness measurement (a box without a field, as
-// -p), then the album box, which goes with any of them, and the two buttons
-// at the right.
+// -p), the loudness normalize with its field (LUFS), then the album box,
+// which goes with any of them, and the two buttons at the right.
 // What the boxes are comes from the engine's option table (morla::kOptions):
 // each option the window shows has its box here, with a field when it takes
 // a value, and its caption from the table. Only their places are the
@@ -51,7 +51,7 @@ struct ControlLayout {
     char option;  // the option letter: the check box's caption, the field's box; 0: none
     const wchar_t* caption = nullptr;  // a button's caption
 };
-constexpr std::array<ControlLayout, 22> kPanelControls = {{
+constexpr std::array<ControlLayout, 24> kPanelControls = {{
     {&TMORLA_MAIN::C_fn, Kind::CheckBox, 8, 8, 289, 17, 'f'},
     {&TMORLA_MAIN::C_rn, Kind::CheckBox, 8, 40, 281, 17, 'r'},
     {&TMORLA_MAIN::E_fn, Kind::Edit, 328, 8, 33, 16, 'f'},
@@ -71,7 +71,9 @@ constexpr std::array<ControlLayout, 22> kPanelControls = {{
     {&TMORLA_MAIN::E_g, Kind::Edit, 328, 152, 33, 16, 'g'},
     {&TMORLA_MAIN::C_k, Kind::CheckBox, 8, 168, 453, 17, 'k'},
     {&TMORLA_MAIN::C_m, Kind::CheckBox, 8, 184, 289, 17, 'm'},
-    {&TMORLA_MAIN::C_a, Kind::CheckBox, 8, 200, 453, 17, 'a'},
+    {&TMORLA_MAIN::C_L, Kind::CheckBox, 8, 200, 313, 17, 'L'},
+    {&TMORLA_MAIN::E_L, Kind::Edit, 328, 200, 33, 16, 'L'},
+    {&TMORLA_MAIN::C_a, Kind::CheckBox, 8, 216, 453, 17, 'a'},
     {&TMORLA_MAIN::B_Files, Kind::Button, 376, 8, 85, 23, 0, L"Files..."},
     {&TMORLA_MAIN::B_Folder, Kind::Button, 376, 37, 85, 23, 0, L"Folder..."},
 }};

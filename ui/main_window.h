@@ -129,6 +129,8 @@ class TMORLA_MAIN {
     HWND E_g = nullptr;       // in dB, negative for quieter: "-6", "-4.5"
     HWND C_k = nullptr;       // the normalize targets as one gain, keeping the balance
     HWND C_m = nullptr;       // the loudness as heard, measured; nothing written
+    HWND C_L = nullptr;       // the loudness as heard brought to a target by one gain
+    HWND E_L = nullptr;       // in LUFS: "-23", "-18", "-14.5"
     HWND C_a = nullptr;       // album mode, for the whole batch
     HWND B_Files = nullptr;   // "Files...": the system's dialog for files
     HWND B_Folder = nullptr;  // "Folder...": the system's dialog for a folder

@@ -14,6 +14,9 @@ namespace morla {
 inline constexpr char16_t kFmTargetRangeError[] = u"FM normalize volume must be 0-127.";
 inline constexpr char16_t kSsgTargetRangeError[] = u"SSG normalize volume must be 0-15.";
 inline constexpr char16_t kRhythmTargetRangeError[] = u"RHYTHM normalize volume must be 0-63.";
+inline constexpr char16_t kLoudnessTargetRangeError[] = u"loudness target must be -70 to 0 LUFS.";
+inline constexpr char16_t kTruePeakCeilingRangeError[] =
+    u"true-peak ceiling must be -30 to 0 dBTP.";
 inline constexpr char16_t kInputOpenError[] = u"input file open error.";
 // "imemory", with its leading 'i', is the text users and scripts know: it stays as
 // written.

@@ -22,6 +22,7 @@ ConvertBatch::ConvertBatch(std::vector<std::u16string> paths, BatchOptions optio
     Expand(paths);
     FindLeftovers();
     inputs_.resize(entries_.size());
+    songs_.resize(entries_.size());
     for (std::size_t index = 0; index < entries_.size(); ++index) {
         if (entries_[index].kind == EntryKind::File) {
             inputs_[index].identity = IdentifyFile(entries_[index].path);
@@ -34,7 +35,7 @@ ConvertBatch::ConvertBatch(std::vector<std::u16string> paths, BatchOptions optio
 void ConvertBatch::Expand(const std::vector<std::u16string>& paths) {
     std::optional<std::size_t> direct;  // the album of the files named directly
     const auto newAlbum = [&](std::u16string label) {
-        albums_.push_back({std::move(label), 0, 0, std::nullopt, {}});
+        albums_.push_back({std::move(label), 0, 0, std::nullopt, {}, {}, std::nullopt});
         return albums_.size() - 1;
     };
     for (const std::u16string& path : paths) {
@@ -81,12 +82,17 @@ JobResult ConvertBatch::RunJob(std::size_t index, const VolumeSettings& settings
         }
     } markRead{*this, index};
     std::optional<PeakLevels> albumPeaks;
+    std::optional<LoudnessGain> albumGain;
+    std::shared_ptr<const SongLoudness> measured;
     if (options_.albums) {
         const std::lock_guard hold(state_);
-        albumPeaks = albums_[entries_[index].album].peaks;
+        const Album& album = albums_[entries_[index].album];
+        albumPeaks = album.peaks;
+        albumGain = album.loudnessGain;
+        measured = std::move(songs_[index]);  // its job's, once
     }
     return ConvertJob(entries_[index].path, settings, log, *this, albumPeaks,
-                      rhythmRom_ ? &*rhythmRom_ : nullptr);
+                      rhythmRom_ ? &*rhythmRom_ : nullptr, std::move(measured), albumGain);
 }
 
 bool ConvertBatch::OpensAlbum(std::size_t index) const {
@@ -109,11 +115,18 @@ bool NeedsAlbumPeaks(const VolumeSettings& settings) {
 
 }  // namespace
 
-void ConvertBatch::AppendAlbumRows(std::size_t index, bool peaks, LogSink& log) const {
+void ConvertBatch::AppendAlbumRows(std::size_t index, bool peaks,
+                                   const std::optional<std::int64_t>& target, LogSink& log) const {
     const Album& album = albums_[entries_[index].album];
     log.Append(u"ALBUM: " + (album.label.empty() ? u"files given directly" : album.label));
     if (peaks) {
         log.Append(u"ALBUM " + FormatPeakLine(album.peaks.value_or(PeakLevels{})));
+    }
+    if (album.loudnessGain && target) {
+        if (album.loudnessGain->measurable) {
+            log.Append(u"ALBUM " + FormatLoudnessLine(album.loudness));
+        }
+        log.Append(FormatAlbumGainLine(album.loudness, *target, *album.loudnessGain));
     }
 }
 
@@ -128,7 +141,7 @@ JobResult ConvertBatch::Convert(std::size_t index, const VolumeSettings& setting
         if (peaks && !measured) {
             MeasureAlbum(entries_[index].album, settings, 1);
         }
-        AppendAlbumRows(index, peaks, log);
+        AppendAlbumRows(index, peaks, settings.loudnessMicroLufs, log);
     }
     const Entry& entry = entries_[index];
     JobResult result;
@@ -228,26 +241,47 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
 
 void ConvertBatch::MeasureAlbum(std::size_t album, const VolumeSettings& settings,
                                 std::size_t workers) {
+    const bool loudness = settings.loudnessMicroLufs.has_value();
     VolumeSettings measure = settings;
-    measure.peakOnly = true;  // up to the analysis walk, nothing written
-    measure.measure = false;  // the peaks only, not the sound
+    // Up to the analysis walk, nothing written: the peaks only, with -L the
+    // sound too.
+    measure.peakOnly = !loudness;
+    measure.measure = loudness;
+    measure.showDetail = false;
     const auto measureOne = [&](std::size_t index, LogSink& log) {
         if (entries_[index].kind != EntryKind::File) {
             return JobResult{};  // a leftover is not measured
         }
-        return ConvertJob(entries_[index].path, measure, log, *this);
+        return ConvertJob(entries_[index].path, measure, log, *this, std::nullopt,
+                          rhythmRom_ ? &*rhythmRom_ : nullptr);
     };
     PeakLevels loudest;
+    std::vector<std::shared_ptr<const SongLoudness>> songs;
     const auto takeLoudest = [&](const FinishedJob& job) {
         if (job.result.peaks) {
             TakeLoudest(loudest, *job.result.peaks);
+        }
+        if (job.result.song) {
+            songs.push_back(job.result.song);
+            const std::lock_guard hold(state_);
+            songs_[job.index] = job.result.song;
         }
         return true;
     };
     RunOnPool(albums_[album].first, albums_[album].end, workers, std::vector<bool>(size()),
               measureOne, takeLoudest);
     const std::lock_guard hold(state_);
-    albums_[album].peaks = loudest;
+    Album& measured = albums_[album];
+    measured.peaks = loudest;
+    if (loudness) {
+        std::vector<const LoudnessMeter*> meters;
+        for (const auto& song : songs) {
+            meters.push_back(song->meter.get());
+        }
+        measured.loudness = LoudnessMeter::Combined(meters);
+        measured.loudnessGain = ChooseLoudnessGain(measured.loudness, *settings.loudnessMicroLufs,
+                                                   settings.truePeakCeilingMicroDb, loudest);
+    }
 }
 
 }  // namespace morla

@@ -55,6 +55,13 @@ namespace morla {
 // rows open with "ALBUM: " and the folder's path (or "files given
 // directly") and its "ALBUM PEAK:" row.
 //
+// With -L every job measures its song as heard and brings it to the target
+// by one gain; in album mode the album's songs are measured first, as one
+// programme, and every song of it gets the album's gain ("ALBUM LOUDNESS:"
+// and "ALBUM GAIN:" rows open the album), so that they keep their
+// differences. Each song is rendered once for the measurement (and once more
+// to measure the result when parts did not all move by the gain).
+//
 // With -m every job measures its song as heard and writes nothing; in album
 // mode each album's first entry opens with its "ALBUM:" row only (and its
 // "ALBUM PEAK:" row too with -p), and its last one closes with the album's
@@ -128,6 +135,9 @@ class ConvertBatch : private OutputRules {
         std::optional<PeakLevels> peaks;  // once measured
         // With -m, the meters of its songs measured so far.
         std::vector<std::shared_ptr<const LoudnessMeter>> meters;
+        // With -L, once measured: its loudness over its songs, and its gain.
+        LoudnessFigures loudness;
+        std::optional<LoudnessGain> loudnessGain;
     };
 
     void Expand(const std::vector<std::u16string>& paths);
@@ -137,10 +147,13 @@ class ConvertBatch : private OutputRules {
     // check, analysis walk) without a row or a write, up to `workers` files at
     // a time, and keeps the loudest levels over the files measured whole. A
     // file that fails here does not count; its job reports the failure later.
+    // With -L each file is rendered and metered too: its song is kept for
+    // its job, and the album's loudness over them gives the album's gain.
     void MeasureAlbum(std::size_t album, const VolumeSettings& settings, std::size_t workers);
     // The album's rows, when entry `index` opens an album (with its PEAK row
-    // when `peaks`).
-    void AppendAlbumRows(std::size_t index, bool peaks, LogSink& log) const;
+    // when `peaks`, its loudness and gain rows with a loudness `target`).
+    void AppendAlbumRows(std::size_t index, bool peaks, const std::optional<std::int64_t>& target,
+                         LogSink& log) const;
     bool OpensAlbum(std::size_t index) const;
     bool ClosesAlbum(std::size_t index) const;
 
@@ -163,6 +176,9 @@ class ConvertBatch : private OutputRules {
     std::vector<Entry> entries_;
     std::vector<Album> albums_;
     std::vector<Input> inputs_;  // by entry; a leftover or a folder is no input
+    // By entry, with -L in album mode: the song as the album's pre-pass
+    // measured it, until its job takes it.
+    std::vector<std::shared_ptr<const SongLoudness>> songs_;
     std::vector<FileStamp> written_;
     struct PlannedOutput {
         std::optional<FileIdentity> folder;

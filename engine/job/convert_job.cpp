@@ -17,12 +17,15 @@ namespace {
 class Job {
   public:
     Job(const std::u16string& path, const VolumeSettings& settings,
-        const std::optional<PeakLevels>& albumPeaks, const RhythmRom* rhythmRom, LogSink& log,
-        OutputRules& rules)
+        const std::optional<PeakLevels>& albumPeaks, const RhythmRom* rhythmRom,
+        std::shared_ptr<const SongLoudness> measured, const std::optional<LoudnessGain>& albumGain,
+        LogSink& log, OutputRules& rules)
         : path_(path),
           settings_(settings),
           albumPeaks_(albumPeaks),
           rhythmRom_(rhythmRom),
+          measured_(std::move(measured)),
+          albumGain_(albumGain),
           log_(log),
           rules_(rules) {}
 
@@ -32,6 +35,12 @@ class Job {
         }
         if (settings_.measure) {
             Measure();
+            return std::move(result_);
+        }
+        if (settings_.loudnessMicroLufs) {
+            if (NormalizeLoudness()) {
+                Commit();
+            }
             return std::move(result_);
         }
         switch (AmountsKnownUpFront() ? FusedPass() : FusedOutcome::GaveUp) {
@@ -159,21 +168,101 @@ class Job {
         if (settings_.showDetail || settings_.peakOnly) {
             log_.Append(FormatPeakLine(peaks));
         }
-        RenderSettings render;
-        render.rhythmRom = rhythmRom_;
-        const SongLoudness song = MeasureSong(image_, layout_, render);
-        if (!song.measured) {
-            result_.message = kMemoryAllocationError;
+        const std::shared_ptr<const SongLoudness> song = MeasureOnce();
+        if (!song) {
             return;
         }
-        AppendLoudnessRows(log_, song);
-        result_.loudness = song.meter;
+        AppendLoudnessRows(log_, *song);
+        result_.loudness = song->meter;
+        result_.song = song;
+    }
+
+    // The song rendered and metered (null, with the job's message, when no
+    // meter could be had).
+    std::shared_ptr<const SongLoudness> MeasureImage(const S98Image& image) {
+        RenderSettings render;
+        render.rhythmRom = rhythmRom_;
+        SongLoudness song = MeasureSong(image, layout_, render);
+        if (!song.measured) {
+            result_.message = kMemoryAllocationError;
+            return nullptr;
+        }
+        return std::make_shared<const SongLoudness>(std::move(song));
+    }
+    // The input's song: as an album's pre-pass measured it, else measured now.
+    std::shared_ptr<const SongLoudness> MeasureOnce() {
+        return measured_ ? measured_ : MeasureImage(image_);
+    }
+
+    // -L: the analysis walk (the PEAK row with -v), the song measured, the
+    // gain chosen (or the album's), the rewrite by that gain, and the
+    // loudness row: the result predicted from the measured figures when
+    // every part moved by the gain, else the rewritten song measured again.
+    // False when the job ends here.
+    bool NormalizeLoudness() {
+        AlgorithmTable algorithms;
+        PeakLevels peaks;
+        result_.message = FastAnalysisWalk(image_, layout_, algorithms, peaks);
+        if (!result_.message.empty()) {
+            return false;
+        }
+        result_.peaks = peaks;
+        if (settings_.showDetail) {
+            log_.Append(FormatPeakLine(peaks));
+        }
+        const std::shared_ptr<const SongLoudness> song = MeasureOnce();
+        if (!song) {
+            return false;
+        }
+        result_.song = song;
+        result_.loudness = song->meter;
+        const std::int64_t target = *settings_.loudnessMicroLufs;
+        const LoudnessGain gain = albumGain_
+                                      ? *albumGain_
+                                      : ChooseLoudnessGain(song->figures, target,
+                                                           settings_.truePeakCeilingMicroDb, peaks);
+        settings_.gainMicroDb = gain.gainMicroDb;
+        amounts_ = WorkOutAmounts(settings_, peaks, peaks);
+        StartOutput();
+        S98Image rewritten;
+        const bool keep = gain.measurable && gain.gainMicroDb != 0;
+        if (keep && !rewritten.Allocate(image_.size())) {
+            result_.message = kMemoryAllocationError;
+            return false;
+        }
+        tally_ = RewriteToOutput(image_, layout_, algorithms, RewriteAmountsOf(settings_, amounts_),
+                                 log_, output(), keep ? &rewritten : nullptr);
+        LoudnessFigures after = song->figures;
+        if (keep && AnythingMoved(tally_)) {
+            if (MovedAsPredicted(peaks, amounts_, tally_, layout_)) {
+                const double db = static_cast<double>(gain.gainMicroDb) / 1e6;
+                after.integratedLufs += db;
+                after.truePeakDbtp += db;
+                after.samplePeakDbfs += db;
+            } else {
+                const std::shared_ptr<const SongLoudness> again = MeasureImage(rewritten);
+                if (!again) {
+                    return false;
+                }
+                after = again->figures;
+            }
+        }
+        // In album mode a song is held to the album's gain, not to the target.
+        const double aim =
+            albumGain_ ? song->figures.integratedLufs + static_cast<double>(gain.gainMicroDb) / 1e6
+                       : static_cast<double>(target) / 1e6;
+        loudnessRow_ =
+            FormatLoudnessGainLine(song->figures, after, aim, albumGain_.has_value(), gain, tally_);
+        return true;
     }
 
     // The gain rows, after the summary row of a job that succeeded.
     void AppendGainRow() {
         AppendGainRows(log_, settings_, amounts_, result_.peaks.value_or(PeakLevels{}), layout_,
                        tally_);
+        if (!loudnessRow_.empty()) {
+            log_.Append(loudnessRow_);
+        }
     }
 
     // The summary row; then the output renamed into place (or refused, or in
@@ -207,9 +296,12 @@ class Job {
     }
 
     const std::u16string& path_;
-    const VolumeSettings& settings_;
+    VolumeSettings settings_;  // with -L, the gain chosen set in it
     const std::optional<PeakLevels>& albumPeaks_;
     const RhythmRom* rhythmRom_;
+    const std::shared_ptr<const SongLoudness> measured_;
+    const std::optional<LoudnessGain>& albumGain_;
+    std::u16string loudnessRow_;
     FinalAmounts amounts_;
     LogSink& log_;
     OutputRules& rules_;
@@ -227,8 +319,10 @@ class Job {
 
 JobResult ConvertJob(const std::u16string& path, const VolumeSettings& settings, LogSink& log,
                      OutputRules& rules, const std::optional<PeakLevels>& albumPeaks,
-                     const RhythmRom* rhythmRom) {
-    return Job(path, settings, albumPeaks, rhythmRom, log, rules).Run();
+                     const RhythmRom* rhythmRom, std::shared_ptr<const SongLoudness> measured,
+                     const std::optional<LoudnessGain>& albumGain) {
+    return Job(path, settings, albumPeaks, rhythmRom, std::move(measured), albumGain, log, rules)
+        .Run();
 }
 
 }  // namespace morla

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/log_sink.h"
+#include "job/loudness_gain.h"
 #include "job/output_rules.h"
 #include "job/settings.h"
 #include "passes/peak_analysis.h"
@@ -26,6 +27,9 @@ struct JobResult {
     // With -m, the song's meter once it was measured (an album's loudness is
     // measured over its songs' meters).
     std::shared_ptr<const LoudnessMeter> loudness;
+    // With -m and -L, the song as measured (an album's pre-pass keeps it, so
+    // that the song's own job does not render it again).
+    std::shared_ptr<const SongLoudness> song;
 };
 
 // Runs one job on the file at `path`, under the output rules of its batch.
@@ -33,9 +37,14 @@ struct JobResult {
 // normalize amounts come from `albumPeaks` (the album's) instead of the
 // file's own; the PEAK row still shows the file's own. With -m the song is
 // rendered and measured instead, the OPNA's rhythm from `rhythmRom` (null:
-// the stand-in), and nothing is written.
+// the stand-in), and nothing is written. With -L the song is measured the
+// same way (or taken as `measured` when an album's pre-pass measured it),
+// then rewritten by one gain: its own, chosen for the target, or in album
+// mode `albumGain`, the album's.
 JobResult ConvertJob(const std::u16string& path, const VolumeSettings& settings, LogSink& log,
                      OutputRules& rules, const std::optional<PeakLevels>& albumPeaks = std::nullopt,
-                     const RhythmRom* rhythmRom = nullptr);
+                     const RhythmRom* rhythmRom = nullptr,
+                     std::shared_ptr<const SongLoudness> measured = nullptr,
+                     const std::optional<LoudnessGain>& albumGain = std::nullopt);
 
 }  // namespace morla

@@ -39,6 +39,26 @@ bool AnyOf(const OptionSet& options, std::string_view letters) {
     return false;
 }
 
+// A value in dB or LUFS: the gain's own syntax, strictly (no hexadecimal,
+// no exponent), within the row's range of whole units when it has one.
+std::u16string DecibelsMistake(const OptionDescription& option, std::u16string_view text,
+                               const std::u16string& quoted) {
+    const std::optional<std::int64_t> value = ParseDecibels(text);
+    if (!value) {
+        return quoted + (option.option == Option::Gain ? u" is not a gain in dB"
+                         : option.valueName == "LUFS"  ? u" is not a loudness in LUFS"
+                                                       : u" is not a level in dB");
+    }
+    constexpr std::int64_t kMicro = 1'000'000;
+    if (option.range &&
+        (*value < option.range->least * kMicro || *value > option.range->most * kMicro)) {
+        const std::string range =
+            std::to_string(option.range->least) + " to " + std::to_string(option.range->most);
+        return quoted + u" is out of range (" + std::u16string(range.begin(), range.end()) + u")";
+    }
+    return {};
+}
+
 }  // namespace
 
 std::u16string SettingsConflict(const OptionSet& options) {
@@ -69,8 +89,7 @@ std::u16string ValueMistake(const OptionDescription& option, std::u16string_view
         case ValueKind::File:
             return {};
         case ValueKind::Decibels:
-            // The gain's own syntax, strictly: no hexadecimal, no exponent.
-            return ParseDecibels(text) ? std::u16string() : quoted() + u" is not a gain in dB";
+            return DecibelsMistake(option, text, quoted());
         case ValueKind::Number:
             break;
     }
@@ -106,6 +125,12 @@ void TickOption(VolumeSettings& settings, Option option, std::u16string_view fie
             return;
         case Option::Gain:
             settings.gainMicroDb = ParseDecibelsField(fieldText);
+            return;
+        case Option::Loudness:
+            settings.loudnessMicroLufs = ParseDecibelsField(fieldText);
+            return;
+        case Option::MaxPeak:
+            settings.truePeakCeilingMicroDb = ParseDecibelsField(fieldText);
             return;
         case Option::FmDown:
             settings.fmDown = ParseNumberField(fieldText);

@@ -16,6 +16,7 @@
 
 #include "format/chip_model.h"
 #include "job/convert_job.h"
+#include "job/settings.h"
 
 namespace morla {
 
@@ -34,6 +35,8 @@ enum class Option {
     Gain,          // -g DB
     KeepBalance,   // -k
     Measure,       // -m
+    Loudness,      // -L LUFS
+    MaxPeak,       // --max-peak DB
     Albums,        // -a
     DryRun,        // -n
     OutputFolder,  // -o DIR
@@ -53,7 +56,7 @@ enum class OptionRole {
 enum class ValueKind {
     None,
     Number,    // by the number-field rule (ParseNumber), within the row's range if it has one
-    Decibels,  // a gain in dB (ParseDecibels)
+    Decibels,  // in dB or LUFS (ParseDecibels), within the row's range (whole dB) if it has one
     Folder,    // a folder that must exist when the run starts
     File,      // a file that must exist when the run starts
 };
@@ -73,7 +76,8 @@ struct OptionDescription {
     std::string_view longName = {};  // after "--" (a string literal); empty: none
     OptionRole role = OptionRole::Run;
     ValueKind value = ValueKind::None;
-    std::optional<ValueRange> range = std::nullopt;  // of a Number; none: any the rule reads
+    // of a Number or Decibels; none: any the rule reads
+    std::optional<ValueRange> range = std::nullopt;
     std::string_view valueName = {};  // in the help after the option ("-g DB"); empty: none
     FrontEnds shownIn = FrontEnds::Both;
     // The window's check box, and the option's row in --help when `help` is
@@ -203,6 +207,39 @@ inline constexpr std::array kOptions = {
                         u"and -k",
     },
     OptionDescription{
+        .option = Option::Loudness,
+        .letter = 'L',
+        .longName = "loudness",
+        .value = ValueKind::Decibels,
+        .range = ValueRange{kLoudnessLeast, kLoudnessMost},
+        .valueName = "LUFS",
+        .caption = u"-L : normalize loudness as heard to n LUFS (EBU R128)",
+        .help = u"bring each song (with -a each album) to\n"
+                u"                             LUFS as heard (-23, -18, -14.5): each song\n"
+                u"                             rendered and measured once, then one gain for\n"
+                u"                             every part as -g moves them, chosen on the\n"
+                u"                             parts' steps, never past the true-peak ceiling\n"
+                u"                             (--max-peak). Row loudness: says before -> after,\n"
+                u"                             the gain, the true peak and why a song falls\n"
+                u"                             short (writes clamped, parts not moved)",
+        .excludes = "fsrFSRgkpm",
+        .excludesText = u"-L works out one gain from the loudness: it goes with none of -f, -s, "
+                        u"-r, -F, -S, -R, -g, -k, -p and -m",
+    },
+    OptionDescription{
+        .option = Option::MaxPeak,
+        .longName = "max-peak",
+        .value = ValueKind::Decibels,
+        .range = ValueRange{kCeilingLeast, kCeilingMost},
+        .valueName = "DB",
+        .shownIn = FrontEnds::CommandLine,
+        .help = u"with -L: the true-peak ceiling in dBTP (default\n"
+                u"                  -1): a gain that would take a song's true peak\n"
+                u"                  past it is lowered to fit",
+        .needsOneOf = "L",
+        .needsText = u"--max-peak is the ceiling of -L: it needs -L",
+    },
+    OptionDescription{
         .option = Option::Albums,
         .letter = 'a',
         .longName = "album",
@@ -237,10 +274,10 @@ inline constexpr std::array kOptions = {
         .value = ValueKind::File,
         .valueName = "FILE",
         .shownIn = FrontEnds::CommandLine,
-        .help = u"with -m: the OPNA's rhythm sounds from FILE, an 8 KiB\n"
-                u"                      image of the chip's ROM (otherwise\n"
-                u"                      ym2608_adpcm_rom.bin beside morla or in\n"
-                u"                      the configuration folder, else a stand-in)",
+        .help = u"with -m or -L: the OPNA's rhythm sounds from\n"
+                u"                      FILE, an 8 KiB image of the chip's ROM\n"
+                u"                      (otherwise ym2608_adpcm_rom.bin beside morla\n"
+                u"                      or in the configuration folder, else a stand-in)",
     },
     OptionDescription{
         .option = Option::Help,
@@ -264,7 +301,7 @@ inline constexpr std::array kOptions = {
 // letter (getopt gives ':', '?' and '-' meanings of their own); a long name
 // ends in a null (getopt reads it as a C string); a row the window shows has
 // a letter (its controls are found by it); the letters a row excludes or
-// needs are rows'; only a number has a range; a row has the text of each
+// needs are rows'; only a number or a decibel value has a range; a row has the text of each
 // front end that shows it.
 constexpr bool WellFormed(const decltype(kOptions)& options) {
     const auto rowOf = [&](char letter) {
@@ -285,7 +322,7 @@ constexpr bool WellFormed(const decltype(kOptions)& options) {
                                   (row.letter >= 'a' && row.letter <= 'z'))) ||
             (row.letter != 0 && rowOf(row.letter) != i) ||
             (!row.longName.empty() && row.longName.data()[row.longName.size()] != '\0') ||
-            (row.range && row.value != ValueKind::Number) ||
+            (row.range && row.value != ValueKind::Number && row.value != ValueKind::Decibels) ||
             (row.ShownIn(FrontEnds::Window) && row.caption.empty()) ||
             (row.ShownIn(FrontEnds::CommandLine) && row.caption.empty() && row.help.empty())) {
             return false;
@@ -341,15 +378,18 @@ inline constexpr std::u16string_view kNoOptionText = u"オプションは最低�
 // the text quoted as typed: "'12O' is not a number" (the strict number rule,
 // ParseNumber), "'128' is out of range (0-127)" (a number outside the row's
 // range, such as a normalize target the job would refuse for every file),
-// "'1e3' is not a gain in dB" (ParseDecibels, for the gain). Empty when the
-// text is such a value, for a folder (looked for when the run starts), and
-// for an option that takes none. The window refuses a ticked box's field by
-// the same rule.
+// "'1e3' is not a gain in dB" (ParseDecibels, for the gain; "is not a
+// loudness in LUFS" for -L, "is not a level in dB" for --max-peak), "'-80'
+// is out of range (-70 to 0)" (a value in dB outside the row's range of
+// whole dB). Empty when the text is such a value, for a folder (looked for
+// when the run starts), and for an option that takes none. The window
+// refuses a ticked box's field by the same rule.
 std::u16string ValueMistake(const OptionDescription& option, std::u16string_view text);
 
 // Sets what ticking the Run option's box does, with the number field's text
 // for options that take a value (read by the number-field rule, or for the
-// gain by the decibel field's). Other options set nothing here.
+// gain, the loudness target and its ceiling by the decibel field's). Other
+// options set nothing here.
 void TickOption(VolumeSettings& settings, Option option, std::u16string_view fieldText);
 
 // Sets what giving the Batch option does, with its value's text. Other

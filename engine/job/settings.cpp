@@ -23,6 +23,15 @@ std::u16string ValidateSettings(const VolumeSettings& settings) {
     if (OutOfRange(settings.rhythmTarget, kRhythmLevelMax)) {
         return kRhythmTargetRangeError;
     }
+    constexpr std::int64_t kDb = 1'000'000;
+    if (settings.loudnessMicroLufs && (*settings.loudnessMicroLufs < kLoudnessLeast * kDb ||
+                                       *settings.loudnessMicroLufs > kLoudnessMost * kDb)) {
+        return kLoudnessTargetRangeError;
+    }
+    if (settings.truePeakCeilingMicroDb < kCeilingLeast * kDb ||
+        settings.truePeakCeilingMicroDb > kCeilingMost * kDb) {
+        return kTruePeakCeilingRangeError;
+    }
     return {};
 }
 

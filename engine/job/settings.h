@@ -9,6 +9,13 @@
 
 namespace morla {
 
+// The true-peak ceiling of -L when --max-peak is not given: -1 dBTP.
+inline constexpr std::int64_t kDefaultTruePeakCeilingMicroDb = -1'000'000;
+// The loudness targets of -L and the ceilings of --max-peak a job takes, in
+// whole LUFS and dBTP, both ends included.
+inline constexpr std::int32_t kLoudnessLeast = -70, kLoudnessMost = 0;
+inline constexpr std::int32_t kCeilingLeast = -30, kCeilingMost = 0;
+
 // An option with a value is ticked when its value is there.
 struct VolumeSettings {
     std::optional<std::int32_t> fmDown;        // -f: FM total levels, in steps
@@ -27,6 +34,12 @@ struct VolumeSettings {
     // -m: the loudness as heard (the song rendered and metered); nothing is
     // written.
     bool measure = false;
+    // -L: the loudness as heard to bring each song (or album) to, in
+    // millionths of a LUFS; reached by one gain for every part.
+    std::optional<std::int64_t> loudnessMicroLufs;
+    // --max-peak: with -L, the true peak no song is raised beyond, in
+    // millionths of a dBTP.
+    std::int64_t truePeakCeilingMicroDb = kDefaultTruePeakCeilingMicroDb;
 };
 
 // Whether the job moves every part by one gain (-g or -k), the stand-alone
@@ -40,8 +53,9 @@ inline bool HasTarget(const VolumeSettings& settings) {
     return settings.fmTarget || settings.ssgTarget || settings.rhythmTarget;
 }
 
-// Checks the normalize targets against the ranges of their levels; the empty
-// text or the first range message.
+// Checks the normalize targets against the ranges of their levels, and the
+// loudness target and its ceiling against theirs; the empty text or the first
+// range message.
 std::u16string ValidateSettings(const VolumeSettings& settings);
 
 }  // namespace morla

@@ -103,7 +103,8 @@ class FastRewrite {
 // at a fault or `gaveUp` said so.
 template <WalkMode Mode, class Rewrite, class GaveUp>
 bool WalkIntoOutput(const S98Image& image, const S98Layout& layout, const RewriteAmounts& amounts,
-                    Rewrite& rewrite, OutputFile* output, WalkCursor& cursor, GaveUp gaveUp) {
+                    Rewrite& rewrite, OutputFile* output, WalkCursor& cursor, GaveUp gaveUp,
+                    S98Image* rewritten = nullptr) {
     const WriteFilter filter =
         FilterFor(layout, [&](std::int32_t type) { return RewritesDevice(amounts, type); });
     std::vector<std::uint8_t> chunk(std::min(kChunkSize, image.size()));
@@ -122,6 +123,9 @@ bool WalkIntoOutput(const S98Image& image, const S98Layout& layout, const Rewrit
         }
         if (output != nullptr) {
             output->Append(chunk.data(), end - start);
+        }
+        if (rewritten != nullptr) {
+            std::memcpy(rewritten->data() + start, chunk.data(), end - start);
         }
         start = end;
     }
@@ -152,11 +156,11 @@ std::u16string FastAnalysisWalk(const S98Image& image, const S98Layout& layout,
 
 RewriteTally RewriteToOutput(const S98Image& image, const S98Layout& layout,
                              AlgorithmTable& algorithms, const RewriteAmounts& amounts,
-                             LogSink& log, OutputFile* output) {
+                             LogSink& log, OutputFile* output, S98Image* rewritten) {
     FastRewrite<false> rewrite(image, layout, algorithms, amounts, log);
     WalkCursor cursor = StartOfStream(layout);
-    WalkIntoOutput<WalkMode::Trusting>(image, layout, amounts, rewrite, output, cursor,
-                                       [] { return false; });
+    WalkIntoOutput<WalkMode::Trusting>(
+        image, layout, amounts, rewrite, output, cursor, [] { return false; }, rewritten);
     return rewrite.tally();
 }
 

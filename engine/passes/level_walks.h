@@ -24,11 +24,12 @@ std::u16string FastAnalysisWalk(const S98Image& image, const S98Layout& layout,
 
 // The rewrite pass after the analysis: the trusting walk, continuing from the
 // algorithms the analysis left. Its rows go to `log` as they arise; the
-// rewritten file goes to `output` (when given) 256 KiB at a time. The image
-// is not changed. Returns what the rewrite did, part by part.
+// rewritten file goes to `output` (when given) 256 KiB at a time, and to
+// `rewritten` (when given: an image of the same size) whole. The image is
+// not changed. Returns what the rewrite did, part by part.
 RewriteTally RewriteToOutput(const S98Image& image, const S98Layout& layout,
                              AlgorithmTable& algorithms, const RewriteAmounts& amounts,
-                             LogSink& log, OutputFile* output);
+                             LogSink& log, OutputFile* output, S98Image* rewritten = nullptr);
 
 enum class FusedOutcome {
     Done,    // the rows are in the log and the file is in `output`

@@ -66,8 +66,10 @@ const PanelControl kPanelControls[] = {
     {CONTROL(E_g), {328, 152, 33, 16}, L"0"},
     {CONTROL(C_k), {8, 168, 453, 17}, L"-k : normalize keeping the balance of FM, SSG and RHYTHM"},
     {CONTROL(C_m), {8, 184, 289, 17}, L"-m : measure loudness as heard (EBU R128)"},
+    {CONTROL(C_L), {8, 200, 313, 17}, L"-L : normalize loudness as heard to n LUFS (EBU R128)"},
+    {CONTROL(E_L), {328, 200, 33, 16}, L"0"},
     {CONTROL(C_a),
-     {8, 200, 453, 17},
+     {8, 216, 453, 17},
      L"-a : normalize as albums (each folder, and the dropped files together)"},
     {CONTROL(B_Files), {376, 8, 85, 23}, L"Files..."},
     {CONTROL(B_Folder), {376, 37, 85, 23}, L"Folder..."},
@@ -110,7 +112,8 @@ std::string Describe(const VolumeSettings& s) {
            ", target " + value(s.fmTarget) + "/" + value(s.ssgTarget) + "/" +
            value(s.rhythmTarget) +
            Printf(", v%d p%d 2nd%d, ", s.showDetail, s.peakOnly, s.useSecondPeak) + "gain " +
-           value(s.gainMicroDb) + Printf(", k%d m%d", s.keepBalance, s.measure);
+           value(s.gainMicroDb) + Printf(", k%d m%d", s.keepBalance, s.measure) + ", loudness " +
+           value(s.loudnessMicroLufs) + ", ceiling " + std::to_string(s.truePeakCeilingMicroDb);
 }
 
 std::wstring WindowText(HWND window) {
@@ -371,9 +374,9 @@ TEST_F(MainWindowTest, LaysOutPanelOverListAtDesignSizeInTabOrder) {
     RECT client;
     GetClientRect(Handle(), &client);
     EXPECT_EQ(client.right, 469);
-    EXPECT_EQ(client.bottom, 410);
-    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 225}));
-    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 225, 469, 185}));
+    EXPECT_EQ(client.bottom, 426);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 241}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 241, 469, 185}));
 
     RECT frame;
     GetWindowRect(Handle(), &frame);
@@ -397,9 +400,9 @@ TEST_F(MainWindowTest, ResizingGivesAddedWidthToBothAndAddedHeightToList) {
     RECT client;
     GetClientRect(Handle(), &client);
     ASSERT_EQ(client.right, 569);
-    ASSERT_EQ(client.bottom, 470);
-    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 225}));
-    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 225, 569, 245}));
+    ASSERT_EQ(client.bottom, 486);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 241}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 241, 569, 245}));
     for (const PanelControl& control : kPanelControls) {
         EXPECT_EQ(PlaceIn(window.*control.handle, window.Panel), control.place) << control.name;
     }
@@ -511,11 +514,14 @@ TEST_F(MainWindowTest, TickedFieldsAreReadByTheNumberRule) {
     }
     Tick(window.C_g);
     Type(window.E_g, L"-4.5");  // decibels, not the number rule
+    Tick(window.C_L);
+    Type(window.E_L, L"-23.5");  // LUFS, by the same rule
     for (const FlagOption& flag : kFlagOptions) {
         Tick(window.*flag.box);
     }
     Options expected;
     expected.Fm(16).Ssg(-5).Rhythm(0).FmTarget(0).SsgTarget(31).RhythmTarget(42).Gain(-4500000);
+    expected.Loudness(-23500000);
     expected.Detail().PeakOnly().SecondPeak().KeepBalance().Measure();
     EXPECT_EQ(Describe(window.GatherSettings()), Describe(expected));
 }
@@ -844,6 +850,26 @@ TEST_F(MainWindowTest, GainBoxLowersEveryPartByItsDecibelsAndShowsTheGainRow) {
     EXPECT_EQ(ReadFileBytes(dir / "song_new.s98").size(), SongWithEveryPart().size());
 }
 
+// A carrier at TL 16 is about -24.8 LUFS: -18.5 asks for 6.3 dB, whose
+// nearest FM step is +6.00 dB (8 steps up); the loudness row follows the
+// gain row.
+TEST_F(MainWindowTest, LoudnessBoxBringsTheSongToItsFieldsLufs) {
+    TempDir dir;
+    WriteFileBytes(dir / "song.s98", SongOfFmTone(16, 2));
+    Tick(window.C_L);
+    Type(window.E_L, L"-18.5");
+    const MessageBoxSeen box = Drop({(dir / "song.s98").wstring()});
+    EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
+    const Rows rows = CurrentRows();
+    ASSERT_EQ(rows.size(), 6u) << testing::PrintToString(rows);
+    EXPECT_EQ(rows, (Rows{kInstruction, L"song.s98",
+                          L"output file:song_new.s98  volume down: FM=-8 SSG=-2 RHYTHM=-8",
+                          L"gain: FM=+6.00dB", rows[4], L"-> ok"}));
+    EXPECT_EQ(rows[4].rfind(L"loudness: -24.", 0), 0u) << rows[4];
+    EXPECT_NE(rows[4].find(L" LUFS (gain +6.00dB), true peak "), std::wstring::npos) << rows[4];
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"song.s98", "song_new.s98"}));
+}
+
 // The FM target 120 is 9 steps above the FM peak (TL 16): 6.75 dB louder,
 // which every part takes, the SSG to its nearest step.
 TEST_F(MainWindowTest, BalanceBoxWithATargetMovesEveryPartByTheTargetsGain) {
@@ -876,6 +902,8 @@ TEST_F(MainWindowTest, ConflictingBoxesRefuseTheWholeDropWithTheEnginesReason) {
         {{&TMORLA_MAIN::C_m, &TMORLA_MAIN::C_fn}, "mf"},
         {{&TMORLA_MAIN::C_m, &TMORLA_MAIN::C_Rn2, &TMORLA_MAIN::C_p}, "mRp"},
         {{&TMORLA_MAIN::C_m, &TMORLA_MAIN::C_g}, "mg"},
+        {{&TMORLA_MAIN::C_L, &TMORLA_MAIN::C_fn}, "Lf"},
+        {{&TMORLA_MAIN::C_L, &TMORLA_MAIN::C_m}, "Lm"},
     };
     Type(window.E_fn, L"2");
     for (const auto& [boxes, letters] : cases) {
@@ -888,6 +916,9 @@ TEST_F(MainWindowTest, ConflictingBoxesRefuseTheWholeDropWithTheEnginesReason) {
         ASSERT_FALSE(reason.empty());
         if (letters.front() == 'm') {  // measuring goes with no level box
             EXPECT_EQ(reason.rfind(u"-m only measures: it goes with none of -f, ", 0), 0u);
+        }
+        if (letters.front() == 'L') {  // nor does the loudness normalize
+            EXPECT_EQ(reason.rfind(u"-L works out one gain from the loudness: ", 0), 0u);
         }
         UntickAll();
         for (HWND TMORLA_MAIN::*box : boxes) {
@@ -932,6 +963,8 @@ TEST_F(MainWindowTest, TickedFieldsTheCommandLineRefusesRefuseDropsAndButtons) {
         {&TMORLA_MAIN::C_Rn2, &TMORLA_MAIN::E_Rn2, L"-$1", L"-Rn: '-$1' is out of range (0-63)"},
         {&TMORLA_MAIN::C_g, &TMORLA_MAIN::E_g, L"1e3", L"-g: '1e3' is not a gain in dB"},
         {&TMORLA_MAIN::C_g, &TMORLA_MAIN::E_g, L"$10", L"-g: '$10' is not a gain in dB"},
+        {&TMORLA_MAIN::C_L, &TMORLA_MAIN::E_L, L"-80", L"-L: '-80' is out of range (-70 to 0)"},
+        {&TMORLA_MAIN::C_L, &TMORLA_MAIN::E_L, L"x", L"-L: 'x' is not a loudness in LUFS"},
     };
     for (const auto& [box, field, text, refusal] : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(refusal)));
