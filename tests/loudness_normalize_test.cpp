@@ -119,6 +119,13 @@ LoudnessFigures Heard(const Bytes& bytes) {
 }
 
 // The figures of a "loudness: ..." row, once every one of them reads.
+// A figure as the rows write it, to a tenth.
+std::string OneDecimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
 struct LoudnessRow {
     double before = NAN, after = NAN, gain = NAN, truePeak = NAN;
     std::string rest;  // what follows the true peak
@@ -179,7 +186,8 @@ TEST(LoudnessJob, ClampedWritesLeaveTheSongShortAndTheRowSaysSo) {
     const LoudnessRow row = ReadRow(run.rows[3]);
     ASSERT_FALSE(std::isnan(row.after)) << run.rows[3];
     EXPECT_EQ(row.gain, 22.5);
-    EXPECT_EQ(row.rest, ", short of the target: FM 1 write clamped");
+    EXPECT_EQ(row.rest,
+              ", " + OneDecimal(-5.0 - row.after) + " LU below the target: FM 1 write clamped");
     EXPECT_NEAR(row.after, row.before + 15.0, 0.2);
     ASSERT_TRUE(run.output);
     EXPECT_NEAR(Heard(*run.output).integratedLufs, row.after, 0.05);
@@ -233,14 +241,16 @@ TEST(LoudnessJob, ASongOfOnlySsgEnvelopeWritesMovesNothingAndSaysWhy) {
     const Bytes song = SongOfSsgEnvelope();
     const LoudnessFigures heard = Heard(song);
     ASSERT_TRUE(std::isfinite(heard.integratedLufs)) << "the envelope is heard";
-    const JobRun run = RunJob(dir, song, Loudness(std::round(heard.integratedLufs) - 10));
+    const double target = std::round(heard.integratedLufs) - 10;
+    const JobRun run = RunJob(dir, song, Loudness(target));
     ASSERT_EQ(run.error, "");
     ASSERT_EQ(run.rows.size(), 3u) << testing::PrintToString(run.rows);
     EXPECT_EQ(run.rows[1], "not moved: SSG envelope (1 write)");
     const LoudnessRow row = ReadRow(run.rows[2]);
     ASSERT_FALSE(std::isnan(row.after)) << run.rows[2];
     EXPECT_EQ(row.before, row.after);
-    EXPECT_EQ(row.rest, ", past the target: SSG envelope not moved");
+    EXPECT_EQ(row.rest, ", " + OneDecimal(row.after - target) +
+                            " LU above the target: SSG envelope not moved");
     EXPECT_EQ(run.output, song);
 }
 

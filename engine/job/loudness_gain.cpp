@@ -204,11 +204,12 @@ std::u16string FormatLoudnessGainLine(const LoudnessFigures& before, const Loudn
         line += u" (gain lowered to fit the ceiling)";
     }
     const double miss = after.integratedLufs - aimLufs;
-    const std::u16string aim = albumGain ? u" the album's gain: " : u" the target: ";
+    // How far from the aim the song ended, and what held it there.
+    const char* aim = albumGain ? "the album's gain" : "the target";
     if (std::isfinite(after.integratedLufs) && miss < -kMissedBy && !gain.lowered) {
-        line += u", short of" + aim + WhatHeldBack(tally);
+        line += FormatText(", %.1f LU below %s: ", -miss, aim) + WhatHeldBack(tally);
     } else if (std::isfinite(after.integratedLufs) && miss > kMissedBy) {
-        line += u", past" + aim + WhatHeldBack(tally);
+        line += FormatText(", %.1f LU above %s: ", miss, aim) + WhatHeldBack(tally);
     }
     return line;
 }

@@ -62,11 +62,11 @@ bool AnythingMoved(const RewriteTally& tally);
 // The row after the gain rows:
 //   "loudness: -9.3 -> -18.0 LUFS (gain -8.25dB), true peak -2.1 dBTP"
 // with " (gain lowered to fit the ceiling)" when the ceiling held the gain
-// back, and ", short of the target: FM 212 writes clamped, SSG envelope not
-// moved" when the result falls more than half a dB short of `aimLufs` (or
-// ", past the target: ..." beyond it) and what held it. The aim is the
-// target, or with `albumGain` the song's loudness plus the album's gain
-// (", short of the album's gain: ..."). A silent song's row:
+// back, and ", 0.8 LU below the target: FM 212 writes clamped" or ", 1.8 LU
+// above the target: SSG envelope not moved" when the result lies more than
+// half a dB from `aimLufs`, with what held it there. The aim is the target,
+// or with `albumGain` the song's loudness plus the album's gain (", 1.2 LU
+// above the album's gain: ..."). A silent song's row:
 //   "loudness: silent: cannot be measured, nothing moved".
 std::u16string FormatLoudnessGainLine(const LoudnessFigures& before, const LoudnessFigures& after,
                                       double aimLufs, bool albumGain, const LoudnessGain& gain,
