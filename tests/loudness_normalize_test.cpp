@@ -72,6 +72,13 @@ TEST(LoudnessGain, OtherPartsTakeTheirOwnSteps) {
         ChooseLoudnessGain(Figures(-16.0, -10.0), -20 * kDb, -1 * kDb, PeakLevels{});
     EXPECT_EQ(none.gainMicroDb, -4 * kDb);
     EXPECT_NEAR(none.predictedLufs, -16.0, 1e-9);
+
+    // A song above the ceiling that no part of moves: the gain asked for
+    // lowers it, and the ceiling took nothing off it, so nothing says so.
+    const LoudnessGain loud =
+        ChooseLoudnessGain(Figures(0.1, 0.1), -20 * kDb, -1 * kDb, PeakLevels{});
+    EXPECT_EQ(loud.gainMicroDb, -20'100'000);
+    EXPECT_FALSE(loud.lowered);
 }
 
 // A gain that would take the true peak past the ceiling is lowered onto the

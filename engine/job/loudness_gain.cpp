@@ -105,7 +105,7 @@ LoudnessGain ChooseLoudnessGain(const LoudnessFigures& measured, std::int64_t ta
         }
     }
     if (MovesOf(chosen, own).largest > room) {
-        result.lowered = true;
+        const std::int64_t nearestChoice = chosen;
         const std::int64_t top = std::min(wanted, room);
         chosen = step == 0 ? top : FloorTo(top, step);
         // A part on coarser steps may still move past the ceiling: a step
@@ -114,6 +114,8 @@ LoudnessGain ChooseLoudnessGain(const LoudnessFigures& measured, std::int64_t ta
              ++tries) {
             chosen -= step;
         }
+        // Said only where the ceiling took something off the nearest step.
+        result.lowered = chosen < nearestChoice;
     }
     const PartMoves moves = MovesOf(chosen, own);
     result.gainMicroDb = chosen;
