@@ -122,14 +122,24 @@ class Job {
     }
 
     // The analysis walk, the PEAK row and amounts, then the rewrite walk.
-    bool TwoPasses() {
-        AlgorithmTable algorithms;
-        PeakLevels peaks;
+    // The checking walk that measures the register peaks (the file's own,
+    // kept in the result); false with its fault message when the stream
+    // breaks. `algorithms` is where the walk left each channel.
+    bool AnalyseStream(AlgorithmTable& algorithms, PeakLevels& peaks) {
         result_.message = FastAnalysisWalk(image_, layout_, algorithms, peaks);
         if (!result_.message.empty()) {
             return false;
         }
         result_.peaks = peaks;
+        return true;
+    }
+
+    bool TwoPasses() {
+        AlgorithmTable algorithms;
+        PeakLevels peaks;
+        if (!AnalyseStream(algorithms, peaks)) {
+            return false;
+        }
         if (!TakeMeasuredPeaks(peaks)) {
             return false;
         }
@@ -160,11 +170,9 @@ class Job {
     void Measure() {
         AlgorithmTable algorithms;
         PeakLevels peaks;
-        result_.message = FastAnalysisWalk(image_, layout_, algorithms, peaks);
-        if (!result_.message.empty()) {
+        if (!AnalyseStream(algorithms, peaks)) {
             return;
         }
-        result_.peaks = peaks;
         if (settings_.showDetail || settings_.peakOnly) {
             log_.Append(FormatPeakLine(peaks));
         }
@@ -202,11 +210,9 @@ class Job {
     bool NormalizeLoudness() {
         AlgorithmTable algorithms;
         PeakLevels peaks;
-        result_.message = FastAnalysisWalk(image_, layout_, algorithms, peaks);
-        if (!result_.message.empty()) {
+        if (!AnalyseStream(algorithms, peaks)) {
             return false;
         }
-        result_.peaks = peaks;
         if (settings_.showDetail) {
             log_.Append(FormatPeakLine(peaks));
         }
