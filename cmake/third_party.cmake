@@ -1,17 +1,19 @@
-# Libraries made for the field, vendored unchanged (see each UPSTREAM.md).
+# The libraries made for the field that third_party/ holds, vendored
+# unchanged with their licences (see each UPSTREAM.md), built here so that
+# nothing but their own files lives in that folder.
 # They are built with their own warning settings, not the project's -Werror.
 
 # ymfm: the Yamaha FM chips and the SSG.
 add_library(morla_ymfm STATIC
-    ymfm/src/ymfm_adpcm.cpp
-    ymfm/src/ymfm_misc.cpp
-    ymfm/src/ymfm_opl.cpp
-    ymfm/src/ymfm_opm.cpp
-    ymfm/src/ymfm_opn.cpp
-    ymfm/src/ymfm_pcm.cpp
-    ymfm/src/ymfm_ssg.cpp
+    ${PROJECT_SOURCE_DIR}/third_party/ymfm/src/ymfm_adpcm.cpp
+    ${PROJECT_SOURCE_DIR}/third_party/ymfm/src/ymfm_misc.cpp
+    ${PROJECT_SOURCE_DIR}/third_party/ymfm/src/ymfm_opl.cpp
+    ${PROJECT_SOURCE_DIR}/third_party/ymfm/src/ymfm_opm.cpp
+    ${PROJECT_SOURCE_DIR}/third_party/ymfm/src/ymfm_opn.cpp
+    ${PROJECT_SOURCE_DIR}/third_party/ymfm/src/ymfm_pcm.cpp
+    ${PROJECT_SOURCE_DIR}/third_party/ymfm/src/ymfm_ssg.cpp
 )
-target_include_directories(morla_ymfm SYSTEM PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/ymfm/src)
+target_include_directories(morla_ymfm SYSTEM PUBLIC ${PROJECT_SOURCE_DIR}/third_party/ymfm/src)
 set_target_properties(morla_ymfm PROPERTIES POSITION_INDEPENDENT_CODE ON)
 add_library(morla::ymfm ALIAS morla_ymfm)
 
@@ -22,9 +24,9 @@ if(MORLA_SYSTEM_EBUR128)
     add_library(morla_ebur128 INTERFACE)
     target_link_libraries(morla_ebur128 INTERFACE PkgConfig::EBUR128)
 else()
-    add_library(morla_ebur128 STATIC libebur128/ebur128/ebur128.c)
-    target_include_directories(morla_ebur128 SYSTEM PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/libebur128/ebur128)
-    target_include_directories(morla_ebur128 PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/libebur128/ebur128/queue)
+    add_library(morla_ebur128 STATIC ${PROJECT_SOURCE_DIR}/third_party/libebur128/ebur128/ebur128.c)
+    target_include_directories(morla_ebur128 SYSTEM PUBLIC ${PROJECT_SOURCE_DIR}/third_party/libebur128/ebur128)
+    target_include_directories(morla_ebur128 PRIVATE ${PROJECT_SOURCE_DIR}/third_party/libebur128/ebur128/queue)
     set_target_properties(morla_ebur128 PROPERTIES POSITION_INDEPENDENT_CODE ON C_STANDARD 99)
     if(MSVC)
         target_compile_definitions(morla_ebur128 PRIVATE _USE_MATH_DEFINES)  # M_PI
