@@ -553,11 +553,11 @@ int RunBatch(const Batch& batch) {
     if (batch.files.empty()) {
         return UsageError("no FILE given");
     }
-    const std::u16string& outputFolder = batch.options.outputFolder;
-    if (batch.given.Has(morla::Option::OutputFolder) && !morla::IsFolder(outputFolder)) {
-        const std::string folder = "output folder '" + ToUtf8(outputFolder) + "'";
-        return UsageError(
-            folder + (morla::IdentifyFile(outputFolder) ? " is not a folder" : " does not exist"));
+    if (batch.given.Has(morla::Option::OutputFolder)) {
+        if (const std::u16string mistake = morla::OutputFolderMistake(batch.options.outputFolder);
+            !mistake.empty()) {
+            return UsageError(ToUtf8(mistake));
+        }
     }
     morla::BatchOptions options = batch.options;
     if (const std::string mistake = FindRhythmRom(batch, options); !mistake.empty()) {

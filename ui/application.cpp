@@ -1,12 +1,14 @@
-// Start-up: the application's one window and its message loop. The command
-// line is not used; files arrive by being dropped onto the window or chosen
-// in the system's file dialogs.
+// Start-up: the application's one window and its message loop. Files arrive
+// by being dropped onto the window, chosen in the system's file dialogs, or
+// named on the command line (dropped onto the program's icon, "Send to",
+// "Open with"), which are converted once the window is shown.
 #include "main_window.h"
 // after windows.h
 #include <commctrl.h>
 #include <objbase.h>
 
 #include <exception>
+#include <utility>
 
 #include "api/morla.h"
 
@@ -40,12 +42,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&controls);
 
+        StartArguments arguments = ReadStartArguments(GetCommandLineW());
         // A top-level window without owner carries the task-bar button itself,
         // with the application title as its caption.
-        TMORLA_MAIN window;
+        TMORLA_MAIN window({arguments.language, SettingsFilePath()});
         MORLA_MAIN = &window;
         ShowWindow(window.Handle(), SW_SHOWNORMAL);
         UpdateWindow(window.Handle());
+        window.ConvertAtStart(std::move(arguments.paths));
         RunMessageLoop();
         MORLA_MAIN = nullptr;
     } catch (const std::exception& error) {

@@ -3,7 +3,9 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -19,12 +21,13 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"TMORLA_MAIN";
 constexpr wchar_t kPanelClass[] = L"TMORLA_PANEL";
-constexpr wchar_t kRefusalCaption[] = L"エラー";
+// Sent to the window to convert the paths the program was started with.
+constexpr UINT kConvertStartPaths = WM_APP + 1;
 
 // Sizes at 96 DPI.
 constexpr int kClientWidth = 469;
-constexpr int kClientHeight = 426;
-constexpr int kPanelHeight = 241;
+constexpr int kClientHeight = 458;
+constexpr int kPanelHeight = 273;
 constexpr int kFontHeight = 11;  // Tahoma 8 pt
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
@@ -38,45 +41,100 @@ enum class Kind { CheckBox, Edit, Button };
 // The controls inside the panel, in tab order: the nine options' boxes and
 // fields where the original window had them, the gain and the balance-keeping
 // normalize below them, the loudness measurement (a box without a field, as
-// -p), the loudness normalize with its field (LUFS), then the album box,
-// which goes with any of them, and the two buttons at the right.
+// -p), the loudness normalize with its field (LUFS), then the album, dry-run
+// and output-folder boxes, which go with any of them, the output folder's
+// field and "Browse...", and the two buttons at the right.
 // What the boxes are comes from the engine's option table (morla::kOptions):
 // each option the window shows has its box here, with a field when it takes
 // a value, and its caption from the table. Only their places are the
-// window's own.
+// window's own, with each box's mnemonic (Alt and the key ticks it): the
+// first of its caption's characters that is the key, no two boxes or buttons
+// alike in any case. The buttons' captions, with their mnemonics, are the
+// language's. Each control keeps its state in the settings file under its
+// name.
 struct ControlLayout {
     HWND TMORLA_MAIN::*member;
+    const wchar_t* name;
     Kind kind;
     int left, top, width, height;
-    char option;  // the option letter: the check box's caption, the field's box; 0: none
-    const wchar_t* caption = nullptr;  // a button's caption
+    char option;           // the option letter: the check box's caption, the field's box; 0: none
+    wchar_t mnemonic = 0;  // a box's
+    std::wstring_view WindowTexts::*caption = {};  // a button's
 };
-constexpr std::array<ControlLayout, 24> kPanelControls = {{
-    {&TMORLA_MAIN::C_fn, Kind::CheckBox, 8, 8, 289, 17, 'f'},
-    {&TMORLA_MAIN::C_rn, Kind::CheckBox, 8, 40, 281, 17, 'r'},
-    {&TMORLA_MAIN::E_fn, Kind::Edit, 328, 8, 33, 16, 'f'},
-    {&TMORLA_MAIN::E_rn, Kind::Edit, 328, 40, 33, 16, 'r'},
-    {&TMORLA_MAIN::C_Fn2, Kind::CheckBox, 8, 56, 313, 17, 'F'},
-    {&TMORLA_MAIN::C_Rn2, Kind::CheckBox, 8, 88, 289, 17, 'R'},
-    {&TMORLA_MAIN::C_v, Kind::CheckBox, 8, 104, 289, 17, 'v'},
-    {&TMORLA_MAIN::C_p, Kind::CheckBox, 8, 120, 289, 17, 'p'},
-    {&TMORLA_MAIN::C_2, Kind::CheckBox, 8, 136, 289, 17, '2'},
-    {&TMORLA_MAIN::E_Fn2, Kind::Edit, 328, 56, 33, 16, 'F'},
-    {&TMORLA_MAIN::E_Rn2, Kind::Edit, 328, 88, 33, 16, 'R'},
-    {&TMORLA_MAIN::C_sn, Kind::CheckBox, 8, 24, 289, 17, 's'},
-    {&TMORLA_MAIN::E_sn, Kind::Edit, 328, 24, 33, 16, 's'},
-    {&TMORLA_MAIN::C_Sn2, Kind::CheckBox, 8, 72, 289, 17, 'S'},
-    {&TMORLA_MAIN::E_Sn2, Kind::Edit, 328, 72, 33, 16, 'S'},
-    {&TMORLA_MAIN::C_g, Kind::CheckBox, 8, 152, 313, 17, 'g'},
-    {&TMORLA_MAIN::E_g, Kind::Edit, 328, 152, 33, 16, 'g'},
-    {&TMORLA_MAIN::C_k, Kind::CheckBox, 8, 168, 453, 17, 'k'},
-    {&TMORLA_MAIN::C_m, Kind::CheckBox, 8, 184, 289, 17, 'm'},
-    {&TMORLA_MAIN::C_L, Kind::CheckBox, 8, 200, 313, 17, 'L'},
-    {&TMORLA_MAIN::E_L, Kind::Edit, 328, 200, 33, 16, 'L'},
-    {&TMORLA_MAIN::C_a, Kind::CheckBox, 8, 216, 453, 17, 'a'},
-    {&TMORLA_MAIN::B_Files, Kind::Button, 376, 8, 85, 23, 0, L"Files..."},
-    {&TMORLA_MAIN::B_Folder, Kind::Button, 376, 37, 85, 23, 0, L"Folder..."},
+#define CONTROL(name) &TMORLA_MAIN::name, L## #name
+constexpr std::array<ControlLayout, 28> kPanelControls = {{
+    {CONTROL(C_fn), Kind::CheckBox, 8, 8, 289, 17, 'f', L'f'},
+    {CONTROL(C_rn), Kind::CheckBox, 8, 40, 281, 17, 'r', L'r'},
+    {CONTROL(E_fn), Kind::Edit, 328, 8, 33, 16, 'f'},
+    {CONTROL(E_rn), Kind::Edit, 328, 40, 33, 16, 'r'},
+    {CONTROL(C_Fn2), Kind::CheckBox, 8, 56, 313, 17, 'F', L'e'},
+    {CONTROL(C_Rn2), Kind::CheckBox, 8, 88, 289, 17, 'R', L'Y'},
+    {CONTROL(C_v), Kind::CheckBox, 8, 104, 289, 17, 'v', L'v'},
+    {CONTROL(C_p), Kind::CheckBox, 8, 120, 289, 17, 'p', L'p'},
+    {CONTROL(C_2), Kind::CheckBox, 8, 136, 289, 17, '2', L'2'},
+    {CONTROL(E_Fn2), Kind::Edit, 328, 56, 33, 16, 'F'},
+    {CONTROL(E_Rn2), Kind::Edit, 328, 88, 33, 16, 'R'},
+    {CONTROL(C_sn), Kind::CheckBox, 8, 24, 289, 17, 's', L's'},
+    {CONTROL(E_sn), Kind::Edit, 328, 24, 33, 16, 's'},
+    {CONTROL(C_Sn2), Kind::CheckBox, 8, 72, 289, 17, 'S', L'z'},
+    {CONTROL(E_Sn2), Kind::Edit, 328, 72, 33, 16, 'S'},
+    {CONTROL(C_g), Kind::CheckBox, 8, 152, 313, 17, 'g', L'g'},
+    {CONTROL(E_g), Kind::Edit, 328, 152, 33, 16, 'g'},
+    {CONTROL(C_k), Kind::CheckBox, 8, 168, 453, 17, 'k', L'k'},
+    {CONTROL(C_m), Kind::CheckBox, 8, 184, 289, 17, 'm', L'm'},
+    {CONTROL(C_L), Kind::CheckBox, 8, 200, 313, 17, 'L', L'L'},
+    {CONTROL(E_L), Kind::Edit, 328, 200, 33, 16, 'L'},
+    {CONTROL(C_a), Kind::CheckBox, 8, 216, 453, 17, 'a', L'a'},
+    {CONTROL(C_n), Kind::CheckBox, 8, 232, 453, 17, 'n', L'n'},
+    {CONTROL(C_o), Kind::CheckBox, 8, 251, 200, 17, 'o', L'o'},
+    {CONTROL(E_o), Kind::Edit, 212, 251, 158, 16, 'o'},
+    {CONTROL(B_Browse), Kind::Button, 376, 248, 85, 23, 0, 0, &WindowTexts::browseButton},
+    {CONTROL(B_Files), Kind::Button, 376, 8, 85, 23, 0, 0, &WindowTexts::filesButton},
+    {CONTROL(B_Folder), Kind::Button, 376, 37, 85, 23, 0, 0, &WindowTexts::folderButton},
 }};
+#undef CONTROL
+
+constexpr wchar_t Folded(wchar_t key) {
+    return key >= L'A' && key <= L'Z' ? static_cast<wchar_t>(key - L'A' + L'a') : key;
+}
+
+// True when every box has a mnemonic its caption holds, and no two boxes, nor
+// a box and a button (F&iles, Fol&der, &Browse in every language), share one
+// in any case.
+constexpr bool MnemonicsAreDistinct() {
+    constexpr std::wstring_view buttonKeys = L"idb";
+    for (std::size_t i = 0; i < kPanelControls.size(); ++i) {
+        const ControlLayout& control = kPanelControls[i];
+        if (control.kind != Kind::CheckBox) {
+            continue;
+        }
+        const morla::OptionDescription* option = nullptr;
+        for (const morla::OptionDescription& row : morla::kOptions) {
+            option = row.letter == control.option ? &row : option;
+        }
+        if (option == nullptr ||
+            option->caption.find(static_cast<char16_t>(control.mnemonic)) ==
+                std::u16string_view::npos ||
+            buttonKeys.find(Folded(control.mnemonic)) != std::wstring_view::npos) {
+            return false;
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (kPanelControls[j].kind == Kind::CheckBox &&
+                Folded(kPanelControls[j].mnemonic) == Folded(control.mnemonic)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(MnemonicsAreDistinct(), "each box needs a mnemonic of its own in its caption");
+
+// A box's caption with its mnemonic marked.
+std::wstring CaptionWithMnemonic(std::u16string_view caption, wchar_t mnemonic) {
+    std::wstring text(caption.begin(), caption.end());
+    text.insert(text.find(mnemonic), 1, L'&');
+    return text;
+}
 
 // True when the controls above are those of the table: for each option the
 // window shows, one check box and, exactly when it takes a value, one field;
@@ -133,6 +191,14 @@ std::u16string TextOf(HWND control) {
     text.resize(static_cast<std::size_t>(
         GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return std::u16string(text.begin(), text.end());
+}
+
+// How many whole rows a list box shows (at least one).
+LRESULT RowsShown(HWND list) {
+    const LRESULT rowHeight = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+    RECT client{};
+    GetClientRect(list, &client);
+    return rowHeight > 0 ? std::max<LRESULT>(1, client.bottom / rowHeight) : 1;
 }
 
 // Releases a drop handle on every path out of the drop handling.
@@ -320,7 +386,16 @@ void ListSink::Widen(const wchar_t* row, int length) {
     }
 }
 
-TMORLA_MAIN::TMORLA_MAIN() {
+TMORLA_MAIN::TMORLA_MAIN(const WindowStart& start)
+    : texts_(&TextsOf(start.language.value_or(LanguageForUser(GetUserDefaultUILanguage())))),
+      settingsFile_(start.settingsFile) {
+    const KeptSettings kept(settingsFile_);
+    languageSetting_ = kept.Get(L"Window", L"Language");
+    if (!start.language && languageSetting_) {
+        if (const std::optional<Language> language = LanguageNamed(*languageSetting_)) {
+            texts_ = &TextsOf(*language);
+        }
+    }
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     RegisterClasses(instance, &TMORLA_MAIN::WindowProc);
     window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, L"", kWindowStyle, CW_USEDEFAULT,
@@ -340,6 +415,7 @@ TMORLA_MAIN::TMORLA_MAIN() {
     SetWindowPos(window_, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                  (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
+    Restore(kept);
 
     SetWindowTextW(window_, kApplicationTitle);
     DragAcceptFiles(window_, TRUE);
@@ -374,9 +450,11 @@ void TMORLA_MAIN::CreateControls() {
                                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0, 0,
                                      0, Panel, nullptr, instance, nullptr);
         } else {
-            const std::wstring caption = control.option != 0
-                                             ? Wide(morla::FindOption(control.option)->caption)
-                                             : control.caption;
+            const std::wstring caption =
+                control.kind == Kind::CheckBox
+                    ? CaptionWithMnemonic(morla::FindOption(control.option)->caption,
+                                          control.mnemonic)
+                    : std::wstring(texts_->*control.caption);
             const DWORD style = control.kind == Kind::CheckBox ? BS_AUTOCHECKBOX : BS_PUSHBUTTON;
             handle = CreateWindowExW(0, L"BUTTON", caption.c_str(),
                                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 0, 0, Panel,
@@ -388,7 +466,7 @@ void TMORLA_MAIN::CreateControls() {
         this->*control.member = handle;
     }
     log_.Attach(LIST);
-    log_.Append(std::u16string(kInstructionRow, kInstructionRow + wcslen(kInstructionRow)));
+    log_.Append(std::u16string(texts_->instructionRow.begin(), texts_->instructionRow.end()));
 }
 
 void TMORLA_MAIN::ApplyDpi(UINT dpi) {
@@ -462,6 +540,10 @@ LRESULT TMORLA_MAIN::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
                 ChooseAndConvert(control == B_Files ? DialogChoice::Files : DialogChoice::Folder);
                 return 0;
             }
+            if (HIWORD(wParam) == BN_CLICKED && control == B_Browse) {
+                ChooseOutputFolder();
+                return 0;
+            }
             return DefWindowProcW(window_, message, wParam, lParam);
         }
         case WM_SIZE:
@@ -475,10 +557,20 @@ LRESULT TMORLA_MAIN::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
                          SWP_NOZORDER | SWP_NOACTIVATE);
             return 0;
         }
+        case kConvertStartPaths:
+            ConvertPaths(std::exchange(startPaths_, {}));
+            return 0;
         case WM_CLOSE:
             // Ends the application once the current message is handled; a
             // batch that is running finishes first.
+            KeepSettings();
             PostQuitMessage(0);
+            return 0;
+        case WM_ENDSESSION:
+            // The user signs out or the system shuts down: no WM_CLOSE comes.
+            if (wParam) {
+                KeepSettings();
+            }
             return 0;
         case WM_NCDESTROY:
             SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
@@ -503,7 +595,7 @@ morla::OptionSet TMORLA_MAIN::TickedOptions() const {
 std::u16string TMORLA_MAIN::Refusal() const {
     const morla::OptionSet ticked = TickedOptions();
     if (!ticked.AnyRunOption()) {  // the album box alone runs nothing
-        return std::u16string(morla::kNoOptionText);
+        return std::u16string(texts_->noOption.begin(), texts_->noOption.end());
     }
     // A ticked box's field by the command line's rule: text that it would
     // refuse is not read as 0 here either. The box is named as its caption
@@ -519,7 +611,13 @@ std::u16string TMORLA_MAIN::Refusal() const {
             return std::u16string(caption.substr(0, caption.find(u" : "))) + u": " + mistake;
         }
     }
-    return morla::SettingsConflict(ticked);
+    if (const std::u16string conflict = morla::SettingsConflict(ticked); !conflict.empty()) {
+        return conflict;
+    }
+    if (ticked.Has(morla::Option::OutputFolder)) {
+        return morla::OutputFolderMistake(TextOf(E_o));
+    }
+    return {};
 }
 
 bool TMORLA_MAIN::RefusedToRun() {
@@ -527,7 +625,8 @@ bool TMORLA_MAIN::RefusedToRun() {
     if (refusal.empty()) {
         return false;
     }
-    MessageBoxW(window_, Wide(refusal).c_str(), kRefusalCaption, MB_ICONERROR);
+    MessageBoxW(window_, Wide(refusal).c_str(), std::wstring(texts_->refusalCaption).c_str(),
+                MB_ICONERROR);
     return true;
 }
 
@@ -573,19 +672,133 @@ void TMORLA_MAIN::ConvertPaths(std::vector<std::u16string> paths) {
         }
     }
     morla::ConvertBatch batch(std::move(paths), options);
-    const BatchInProgress progress(window_, {B_Files, B_Folder});
+    const BatchInProgress progress(window_, {B_Files, B_Folder, B_Browse});
+    BatchCounts counts;
     for (std::size_t index = 0; index < batch.size(); ++index) {
         ProcessMessages();
         progress.ShowEntry(index, batch.size());
-        ProcessDroppedFile(batch, index);
+        // The newest rows come into view unless the user has scrolled up
+        // from them to read.
+        const bool following = ShowsLastRow();
+        const morla::JobResult result = ProcessDroppedFile(batch, index);
+        if (batch.kind(index) == morla::ConvertBatch::EntryKind::Leftover) {
+            ++counts.skipped;
+        } else {
+            ++(result.message.empty() ? counts.ok : counts.failed);
+        }
+        if (following) {
+            ShowLastRow();
+        }
+    }
+    const bool following = ShowsLastRow();
+    const std::wstring summary = SummaryRow(*texts_, counts);
+    log_.Append(std::u16string(summary.begin(), summary.end()));
+    if (following) {
+        ShowLastRow();
     }
 }
 
-void TMORLA_MAIN::ProcessDroppedFile(morla::ConvertBatch& batch, std::size_t index) {
+morla::JobResult TMORLA_MAIN::ProcessDroppedFile(morla::ConvertBatch& batch, std::size_t index) {
     // Painting each row as it comes would cost far more than the job: the
     // list shows the job's rows when the window next processes its messages.
     const ListRedrawPaused paused(LIST);
-    batch.Convert(index, GatherSettings(), log_);
+    return batch.Convert(index, GatherSettings(), log_);
+}
+
+void TMORLA_MAIN::ChooseOutputFolder() {
+    const std::vector<std::u16string> chosen = ChooseWithDialog(window_, DialogChoice::Folder);
+    if (!chosen.empty()) {
+        SetWindowTextW(E_o, Wide(chosen.front()).c_str());
+        SendMessageW(C_o, BM_SETCHECK, BST_CHECKED, 0);
+    }
+}
+
+void TMORLA_MAIN::ConvertAtStart(std::vector<std::u16string> paths) {
+    if (paths.empty()) {
+        return;
+    }
+    startPaths_ = std::move(paths);
+    PostMessageW(window_, kConvertStartPaths, 0, 0);
+}
+
+bool TMORLA_MAIN::ShowsLastRow() const {
+    return SendMessageW(LIST, LB_GETTOPINDEX, 0, 0) + RowsShown(LIST) >=
+           SendMessageW(LIST, LB_GETCOUNT, 0, 0);
+}
+
+void TMORLA_MAIN::ShowLastRow() {
+    const LRESULT top = SendMessageW(LIST, LB_GETCOUNT, 0, 0) - RowsShown(LIST);
+    SendMessageW(LIST, LB_SETTOPINDEX, static_cast<WPARAM>(std::max<LRESULT>(0, top)), 0);
+}
+
+void TMORLA_MAIN::Restore(const KeptSettings& settings) {
+    for (const ControlLayout& control : kPanelControls) {
+        const std::optional<std::wstring> value = settings.Get(L"Options", control.name);
+        if (!value) {
+            continue;
+        }
+        if (control.kind == Kind::CheckBox) {
+            SendMessageW(this->*control.member, BM_SETCHECK,
+                         *value == L"1" ? BST_CHECKED : BST_UNCHECKED, 0);
+        } else if (control.kind == Kind::Edit) {
+            SetWindowTextW(this->*control.member, value->c_str());
+        }
+    }
+    const std::optional<int> left = settings.GetNumber(L"Window", L"Left");
+    const std::optional<int> top = settings.GetNumber(L"Window", L"Top");
+    const std::optional<int> width = settings.GetNumber(L"Window", L"Width");
+    const std::optional<int> height = settings.GetNumber(L"Window", L"Height");
+    // A size no screen could show is no setting of the user's: the window
+    // keeps its first place and size then. A place on a screen that is gone
+    // (a second monitor unplugged) gives the size, centred where the window
+    // first appears.
+    constexpr int kLargest = 1 << 15;
+    if (!left || !top || !width || !height || *width < 100 || *height < 100 || *width > kLargest ||
+        *height > kLargest || std::abs(*left) > kLargest || std::abs(*top) > kLargest) {
+        return;
+    }
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    GetWindowPlacement(window_, &placement);
+    RECT place{*left, *top, *left + *width, *top + *height};
+    if (MonitorFromRect(&place, MONITOR_DEFAULTTONULL) == nullptr) {
+        const RECT& first = placement.rcNormalPosition;
+        place.left = (first.left + first.right - *width) / 2;
+        place.top = (first.top + first.bottom - *height) / 2;
+        place.right = place.left + *width;
+        place.bottom = place.top + *height;
+    }
+    placement.flags = 0;
+    placement.showCmd = SW_HIDE;
+    placement.rcNormalPosition = place;
+    SetWindowPlacement(window_, &placement);
+}
+
+bool TMORLA_MAIN::KeepSettings() const {
+    if (settingsFile_.empty() || window_ == nullptr) {
+        return false;
+    }
+    SettingsToKeep settings;
+    if (languageSetting_) {
+        settings.Set(L"Window", L"Language", *languageSetting_);
+    }
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    if (GetWindowPlacement(window_, &placement)) {
+        const RECT& place = placement.rcNormalPosition;
+        settings.Set(L"Window", L"Left", std::to_wstring(place.left));
+        settings.Set(L"Window", L"Top", std::to_wstring(place.top));
+        settings.Set(L"Window", L"Width", std::to_wstring(place.right - place.left));
+        settings.Set(L"Window", L"Height", std::to_wstring(place.bottom - place.top));
+    }
+    for (const ControlLayout& control : kPanelControls) {
+        if (control.kind == Kind::CheckBox) {
+            settings.Set(L"Options", control.name, IsTicked(this->*control.member) ? L"1" : L"0");
+        } else if (control.kind == Kind::Edit) {
+            settings.Set(L"Options", control.name, Wide(TextOf(this->*control.member)));
+        }
+    }
+    return settings.WriteTo(settingsFile_);
 }
 
 morla::VolumeSettings TMORLA_MAIN::GatherSettings() const {
@@ -615,6 +828,30 @@ void ProcessMessages() {
             DispatchMessageW(&message);
         }
     }
+}
+
+StartArguments ReadStartArguments(const wchar_t* commandLine) {
+    StartArguments arguments;
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(commandLine, &count);
+    if (words == nullptr) {
+        return arguments;
+    }
+    constexpr std::wstring_view kLanguageSwitch = L"--language=";
+    for (int i = 1; i < count; ++i) {  // after the program's own name
+        const std::wstring_view word = words[i];
+        if (word.starts_with(kLanguageSwitch)) {
+            arguments.language = LanguageNamed(word.substr(kLanguageSwitch.size()));
+            continue;
+        }
+        std::wstring full(GetFullPathNameW(words[i], 0, nullptr, nullptr) + 1, L'\0');
+        full.resize(
+            GetFullPathNameW(words[i], static_cast<DWORD>(full.size()), full.data(), nullptr));
+        const std::wstring_view path = full.empty() ? word : std::wstring_view(full);
+        arguments.paths.emplace_back(path.begin(), path.end());
+    }
+    LocalFree(words);
+    return arguments;
 }
 
 int RunMessageLoop() {

@@ -2,6 +2,7 @@
 
 #include "job/convert_batch.h"
 #include "job/number_field.h"
+#include "platform/file_io.h"
 
 namespace morla {
 
@@ -154,6 +155,14 @@ void TickOption(VolumeSettings& settings, Option option, std::u16string_view fie
             // the batch's and the program's options set nothing in a job
             return;
     }
+}
+
+std::u16string OutputFolderMistake(const std::u16string& folder) {
+    if (IsFolder(folder)) {
+        return {};
+    }
+    return u"output folder '" + folder + u"'" +
+           (IdentifyFile(folder) ? u" is not a folder" : u" does not exist");
 }
 
 void TickBatchOption(BatchOptions& options, Option option, std::u16string_view valueText) {

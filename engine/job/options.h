@@ -253,7 +253,7 @@ inline constexpr std::array kOptions = {
         .letter = 'n',
         .longName = "dry-run",
         .role = OptionRole::Batch,
-        .shownIn = FrontEnds::CommandLine,
+        .caption = u"-n : dry run: every step but the write, nothing written",
         .help = u"every step but the write: the same rows and exit\n"
                 u"                  status, nothing written",
     },
@@ -264,7 +264,7 @@ inline constexpr std::array kOptions = {
         .role = OptionRole::Batch,
         .value = ValueKind::Folder,
         .valueName = "DIR",
-        .shownIn = FrontEnds::CommandLine,
+        .caption = u"-o : write the outputs into the folder",
         .help = u"write the outputs into the folder DIR",
     },
     OptionDescription{
@@ -367,9 +367,15 @@ class OptionSet {
 // the window's refusal box shows it; empty when they can. Each option's
 // `excludes`, then its `needsOneOf`, in the table's order: -g with -f, -s or
 // -r; -k with -g, -f, -s or -r, or without a normalize target. (That a
-// Batch option needs a Run option is the front ends' own refusal, the window
-// showing kNoOptionText for it.)
+// Batch option needs a Run option is the front ends' own refusal: the
+// command line shows kNoOptionText for it, the window the same text in the
+// user's language.)
 std::u16string SettingsConflict(const OptionSet& options);
+
+// What is wrong with `folder` as the output folder, as both front ends refuse
+// it before any file: "output folder 'X' does not exist", "output folder 'X'
+// is not a folder"; empty when it is a folder.
+std::u16string OutputFolderMistake(const std::u16string& folder);
 
 // The refusal when no option is chosen ("please select at least one option").
 inline constexpr std::u16string_view kNoOptionText = u"オプションは最低一つ以上選択してください";

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -47,32 +48,36 @@ struct PanelControl {
 // In tab order.
 #define CONTROL(name) #name, &TMORLA_MAIN::name
 const PanelControl kPanelControls[] = {
-    {CONTROL(C_fn), {8, 8, 289, 17}, L"-fn : OPNA/OPN/OPN2 FM volume down value (n=value)"},
-    {CONTROL(C_rn), {8, 40, 281, 17}, L"-rn : OPNA RHYTHM volume down value (n=value)"},
+    {CONTROL(C_fn), {8, 8, 289, 17}, L"-&fn : OPNA/OPN/OPN2 FM volume down value (n=value)"},
+    {CONTROL(C_rn), {8, 40, 281, 17}, L"-&rn : OPNA RHYTHM volume down value (n=value)"},
     {CONTROL(E_fn), {328, 8, 33, 16}, L"0"},
     {CONTROL(E_rn), {328, 40, 33, 16}, L"0"},
-    {CONTROL(C_Fn2), {8, 56, 313, 17}, L"-Fn : normalize OPNA/OPN/OPN2 FM volume value (n=value)"},
-    {CONTROL(C_Rn2), {8, 88, 289, 17}, L"-Rn : normalize OPNA RHYTHM volume value (n=value)"},
-    {CONTROL(C_v), {8, 104, 289, 17}, L"-v : show detail convert log"},
-    {CONTROL(C_p), {8, 120, 289, 17}, L"-p : show peak level only"},
-    {CONTROL(C_2), {8, 136, 289, 17}, L"-2 : use 2nd peak level (TL!=0) for FM normalize"},
+    {CONTROL(C_Fn2), {8, 56, 313, 17}, L"-Fn : normaliz&e OPNA/OPN/OPN2 FM volume value (n=value)"},
+    {CONTROL(C_Rn2), {8, 88, 289, 17}, L"-Rn : normalize OPNA RH&YTHM volume value (n=value)"},
+    {CONTROL(C_v), {8, 104, 289, 17}, L"-&v : show detail convert log"},
+    {CONTROL(C_p), {8, 120, 289, 17}, L"-&p : show peak level only"},
+    {CONTROL(C_2), {8, 136, 289, 17}, L"-&2 : use 2nd peak level (TL!=0) for FM normalize"},
     {CONTROL(E_Fn2), {328, 56, 33, 16}, L"0"},
     {CONTROL(E_Rn2), {328, 88, 33, 16}, L"0"},
-    {CONTROL(C_sn), {8, 24, 289, 17}, L"-sn : OPNA/OPN SSG volume down value (n=value)"},
+    {CONTROL(C_sn), {8, 24, 289, 17}, L"-&sn : OPNA/OPN SSG volume down value (n=value)"},
     {CONTROL(E_sn), {328, 24, 33, 16}, L"0"},
-    {CONTROL(C_Sn2), {8, 72, 289, 17}, L"-Sn : normalize OPNA/OPN SSG volume value (n=value)"},
+    {CONTROL(C_Sn2), {8, 72, 289, 17}, L"-Sn : normali&ze OPNA/OPN SSG volume value (n=value)"},
     {CONTROL(E_Sn2), {328, 72, 33, 16}, L"0"},
-    {CONTROL(C_g), {8, 152, 313, 17}, L"-g : gain of FM, SSG, RHYTHM and PSG in dB (n=value)"},
+    {CONTROL(C_g), {8, 152, 313, 17}, L"-&g : gain of FM, SSG, RHYTHM and PSG in dB (n=value)"},
     {CONTROL(E_g), {328, 152, 33, 16}, L"0"},
-    {CONTROL(C_k), {8, 168, 453, 17}, L"-k : normalize keeping the balance of FM, SSG and RHYTHM"},
-    {CONTROL(C_m), {8, 184, 289, 17}, L"-m : measure loudness as heard (EBU R128)"},
-    {CONTROL(C_L), {8, 200, 313, 17}, L"-L : normalize loudness as heard to n LUFS (EBU R128)"},
+    {CONTROL(C_k), {8, 168, 453, 17}, L"-&k : normalize keeping the balance of FM, SSG and RHYTHM"},
+    {CONTROL(C_m), {8, 184, 289, 17}, L"-&m : measure loudness as heard (EBU R128)"},
+    {CONTROL(C_L), {8, 200, 313, 17}, L"-&L : normalize loudness as heard to n LUFS (EBU R128)"},
     {CONTROL(E_L), {328, 200, 33, 16}, L"0"},
     {CONTROL(C_a),
      {8, 216, 453, 17},
-     L"-a : normalize as albums (each folder, and the dropped files together)"},
-    {CONTROL(B_Files), {376, 8, 85, 23}, L"Files..."},
-    {CONTROL(B_Folder), {376, 37, 85, 23}, L"Folder..."},
+     L"-&a : normalize as albums (each folder, and the dropped files together)"},
+    {CONTROL(C_n), {8, 232, 453, 17}, L"-&n : dry run: every step but the write, nothing written"},
+    {CONTROL(C_o), {8, 251, 200, 17}, L"-&o : write the outputs into the folder"},
+    {CONTROL(E_o), {212, 251, 158, 16}, L"0"},
+    {CONTROL(B_Browse), {376, 248, 85, 23}, L"参照(&B)..."},
+    {CONTROL(B_Files), {376, 8, 85, 23}, L"ファイル(&I)..."},
+    {CONTROL(B_Folder), {376, 37, 85, 23}, L"フォルダ(&D)..."},
 };
 #undef CONTROL
 
@@ -144,6 +149,16 @@ Rows ListRows(HWND list) {
 
 Rows Tail(const Rows& rows, std::size_t count) {
     return count > rows.size() ? rows : Rows(rows.end() - static_cast<long>(count), rows.end());
+}
+
+// Whether a list shows its last row whole.
+bool LastRowIsShown(HWND list) {
+    const auto count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    RECT row{}, client{};
+    SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(count - 1),
+                 reinterpret_cast<LPARAM>(&row));
+    GetClientRect(list, &client);
+    return row.top >= 0 && row.bottom <= client.bottom;
 }
 
 // Where `control` lies in the client area of `parent`.
@@ -265,6 +280,12 @@ Rows ConvertedWithFm2(const std::wstring& name) {
             L"-> ok"};
 }
 
+// The summary row of a batch in Japanese.
+std::wstring Summary(int ok, int skipped = 0, int failed = 0) {
+    return std::to_wstring(ok + skipped + failed) + L" ファイル: 成功 " + std::to_wstring(ok) +
+           L"、スキップ " + std::to_wstring(skipped) + L"、失敗 " + std::to_wstring(failed);
+}
+
 Rows Joined(std::initializer_list<Rows> parts) {
     Rows rows;
     for (const Rows& part : parts) {
@@ -298,7 +319,9 @@ class WindowCanBeMade : public ::testing::Environment {
 
 class MainWindowTest : public ::testing::Test {
   protected:
-    MainWindowTest() { MORLA_MAIN = &window; }
+    explicit MainWindowTest(const WindowStart& start = {Language::Japanese, {}}) : window(start) {
+        MORLA_MAIN = &window;
+    }
     ~MainWindowTest() override { MORLA_MAIN = nullptr; }
 
     HWND Handle() const { return window.Handle(); }
@@ -328,6 +351,8 @@ class MainWindowTest : public ::testing::Test {
         return AnswerDialogsDuring([&] { SendMessageW(button, BM_CLICK, 0, 0); }, typed);
     }
 
+    // In Japanese, the texts of the original window, unless a test names
+    // another language.
     TMORLA_MAIN window;
 };
 
@@ -374,9 +399,9 @@ TEST_F(MainWindowTest, LaysOutPanelOverListAtDesignSizeInTabOrder) {
     RECT client;
     GetClientRect(Handle(), &client);
     EXPECT_EQ(client.right, 469);
-    EXPECT_EQ(client.bottom, 426);
-    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 241}));
-    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 241, 469, 185}));
+    EXPECT_EQ(client.bottom, 458);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 469, 273}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 273, 469, 185}));
 
     RECT frame;
     GetWindowRect(Handle(), &frame);
@@ -400,9 +425,9 @@ TEST_F(MainWindowTest, ResizingGivesAddedWidthToBothAndAddedHeightToList) {
     RECT client;
     GetClientRect(Handle(), &client);
     ASSERT_EQ(client.right, 569);
-    ASSERT_EQ(client.bottom, 486);
-    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 241}));
-    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 241, 569, 245}));
+    ASSERT_EQ(client.bottom, 518);
+    EXPECT_EQ(PlaceIn(window.Panel, Handle()), (Place{0, 0, 569, 273}));
+    EXPECT_EQ(PlaceIn(window.LIST, Handle()), (Place{0, 273, 569, 245}));
     for (const PanelControl& control : kPanelControls) {
         EXPECT_EQ(PlaceIn(window.*control.handle, window.Panel), control.place) << control.name;
     }
@@ -455,12 +480,13 @@ TEST_F(MainWindowTest, ThousandsOfRowsOfOneJobAllArriveAndLongRowsScroll) {
     EXPECT_FALSE(Drop({(dir.path() / longName).wstring()}).shown);
 
     const Rows rows = CurrentRows();
-    ASSERT_EQ(rows.size(), 1u + 5004u);  // name, PEAK, 5000 detail rows, summary, outcome
+    // name, PEAK, 5000 detail rows, summary, outcome; the batch's summary
+    ASSERT_EQ(rows.size(), 1u + 5004u + 1u);
     EXPECT_EQ(rows[1], longName);
     EXPECT_EQ(rows[3].substr(9), L"FM#1 SL=0 AL=7 TL= 20 ->  22");
-    EXPECT_EQ(rows.back(), L"-> ok");
+    EXPECT_EQ(Tail(rows, 2), (Rows{L"-> ok", Summary(1)}));
     EXPECT_EQ(SendMessageW(window.LIST, LB_GETCURSEL, 0, 0), LB_ERR);
-    EXPECT_EQ(SendMessageW(window.LIST, LB_GETTOPINDEX, 0, 0), 0);
+    EXPECT_TRUE(LastRowIsShown(window.LIST));
 
     EXPECT_TRUE(GetWindowLongW(window.LIST, GWL_STYLE) & WS_HSCROLL);
     int widest = 0;
@@ -550,6 +576,7 @@ TEST_F(MainWindowTest, DropRunsEveryPathInOrderAndFailuresDoNotStopTheBatch) {
                                  L"曲.s98",
                                  L"output file:曲_new.s98  volume down: FM=2",
                                  L"-> ok",
+                                 Summary(2, 0, 2),
                              }));
     EXPECT_EQ(SendMessageW(window.LIST, LB_GETCURSEL, 0, 0), LB_ERR);
     EXPECT_EQ(FolderEntries(dir.path()),
@@ -561,9 +588,9 @@ TEST_F(MainWindowTest, DropRunsEveryPathInOrderAndFailuresDoNotStopTheBatch) {
     Type(window.E_fn, L"3");
     Drop({(dir / "one.s98").wstring()});
     const Rows rows = CurrentRows();
-    EXPECT_EQ(rows.size(), 14u);
-    EXPECT_EQ(Tail(rows, 3),
-              (Rows{L"one.s98", L"output file:one_new.s98  volume down: FM=3", L"-> ok"}));
+    EXPECT_EQ(rows.size(), 16u);
+    EXPECT_EQ(Tail(rows, 4), (Rows{L"one.s98", L"output file:one_new.s98  volume down: FM=3",
+                                   L"-> ok", Summary(1)}));
 }
 
 // All paths of one drop are one batch: one file dropped twice, and a file
@@ -575,16 +602,16 @@ TEST_F(MainWindowTest, DropNeverWritesOverItsOwnOutputs) {
     Tick(window.C_fn);
     Type(window.E_fn, L"2");
     Drop({song, song});
-    EXPECT_EQ(Tail(CurrentRows(), 6),
+    EXPECT_EQ(Tail(CurrentRows(), 7),
               Joined({ConvertedWithFm2(L"song.s98"),
                       {L"song.s98", L"output file:song_new.s98  volume down: FM=2",
-                       L"-> output file already written."}}));
+                       L"-> output file already written.", Summary(1, 0, 1)}}));
 
     // A new drop is a new batch: the earlier output is replaced, and skipped as an input.
     Drop({song, (dir / "song_new.s98").wstring()});
-    EXPECT_EQ(Tail(CurrentRows(), 5),
+    EXPECT_EQ(Tail(CurrentRows(), 6),
               Joined({ConvertedWithFm2(L"song.s98"),
-                      {L"song_new.s98", L"-> skipped: output of song.s98"}}));
+                      {L"song_new.s98", L"-> skipped: output of song.s98", Summary(1, 1)}}));
     EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"song.s98", "song_new.s98"}));
 }
 
@@ -594,10 +621,11 @@ TEST_F(MainWindowTest, DropWithOnlyPeakBoxTickedReportsWithoutWriting) {
     Tick(window.C_p);
     EXPECT_FALSE(Drop({(dir / "one.s98").wstring()}).shown);
     const Rows rows = CurrentRows();
-    ASSERT_EQ(rows.size(), 4u);
+    ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[1], L"one.s98");
     EXPECT_EQ(rows[2].rfind(L"PEAK:", 0), 0u) << "a PEAK line";
     EXPECT_EQ(rows[3], L"-> ok");
+    EXPECT_EQ(rows[4], Summary(1));
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"one.s98"});
 }
 
@@ -643,8 +671,9 @@ TEST_F(MainWindowTest, LongDroppedPathIsFetchedWhole) {
     Type(window.E_fn, L"2");
 
     EXPECT_FALSE(Drop({input.wstring()}).shown);
-    EXPECT_EQ(Tail(CurrentRows(), 3),
-              (Rows{L"long.s98", L"output file:long_new.s98  volume down: FM=2", L"-> ok"}));
+    EXPECT_EQ(
+        Tail(CurrentRows(), 4),
+        (Rows{L"long.s98", L"output file:long_new.s98  volume down: FM=2", L"-> ok", Summary(1)}));
     EXPECT_EQ(ReadFileBytes(deep.chain.back() / L"long_new.s98").size(), SmallSong().size());
 }
 
@@ -683,12 +712,13 @@ TEST_F(MainWindowTest, DroppedFolderStandsForItsS98FilesInNaturalOrderSubFolders
 
     const std::wstring none = (dir / "none").wstring();
     EXPECT_FALSE(Drop({(dir / "songs").wstring(), none}).shown);
-    EXPECT_EQ(CurrentRows(), Joined({{kInstruction},
-                                     ConvertedWithFm2(L"Track 1.s98"),
-                                     ConvertedWithFm2(L"track 2.s98"),
-                                     ConvertedWithFm2(L"Track 10.s98"),
-                                     ConvertedWithFm2(L"a.s98"),
-                                     {none, L"-> no .s98 file in this folder."}}));
+    EXPECT_EQ(CurrentRows(),
+              Joined({{kInstruction},
+                      ConvertedWithFm2(L"Track 1.s98"),
+                      ConvertedWithFm2(L"track 2.s98"),
+                      ConvertedWithFm2(L"Track 10.s98"),
+                      ConvertedWithFm2(L"a.s98"),
+                      {none, L"-> no .s98 file in this folder.", Summary(4, 0, 1)}}));
     EXPECT_EQ(ReadFileBytes(dir / "songs/disc 2/a_new.s98").size(), SmallSong().size());
 }
 
@@ -711,7 +741,7 @@ TEST_F(MainWindowTest, AlbumBoxNormalizesEachDroppedFolderAsOneAlbum) {
                     L"output file:loud_new.s98  volume down: FM=-9", L"-> ok", L"quiet.s98",
                     L"output file:quiet_new.s98  volume down: FM=-9", L"-> ok", L"ALBUM: " + b,
                     L"ALBUM PEAK: FM=32(2nd=32)", L"one.s98",
-                    L"output file:one_new.s98  volume down: FM=-25", L"-> ok"}));
+                    L"output file:one_new.s98  volume down: FM=-25", L"-> ok", Summary(3)}));
 }
 
 // Notes the title and whether a button is enabled each time a row reaches the
@@ -756,7 +786,8 @@ TEST_F(MainWindowTest, TitleCountsTheEntriesOfABatchAndComesBackWhenItEnds) {
     {
         RowWatch watch(window);
         Drop(paths);  // each file: name, PEAK and outcome; the folder: name and outcome
-        EXPECT_EQ(watch.titles, (Rows{at1, at1, at1, at2, at2, at2, at3, at3}));
+        // and the summary row, once the title is back
+        EXPECT_EQ(watch.titles, (Rows{at1, at1, at1, at2, at2, at2, at3, at3, at3}));
         EXPECT_EQ(watch.buttonsEnabled, 0);
     }
     EXPECT_EQ(WindowText(Handle()), kTitle);
@@ -800,8 +831,10 @@ TEST_F(MainWindowTest, ButtonsConvertWhatIsChosenInTheShellsDialogs) {
     EXPECT_EQ(CurrentRows(), Joined({{kInstruction},
                                      ConvertedWithFm2(L"b.s98"),
                                      ConvertedWithFm2(L"a.s98"),
+                                     {Summary(2)},
                                      ConvertedWithFm2(L"9.s98"),
-                                     ConvertedWithFm2(L"10.s98")}));
+                                     ConvertedWithFm2(L"10.s98"),
+                                     {Summary(2)}}));
 }
 
 // The album box alone is no option to run: a drop is refused, and so is each
@@ -844,9 +877,10 @@ TEST_F(MainWindowTest, GainBoxLowersEveryPartByItsDecibelsAndShowsTheGainRow) {
     Type(window.E_g, L"-6");
     const MessageBoxSeen box = Drop({(dir / "song.s98").wstring()});
     EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
-    EXPECT_EQ(CurrentRows(), (Rows{kInstruction, L"song.s98",
-                                   L"output file:song_new.s98  volume down: FM=8 SSG=2 RHYTHM=8",
-                                   L"gain: FM=-6.00dB SSG=-6.00dB RHYTHM=-6.00dB", L"-> ok"}));
+    EXPECT_EQ(CurrentRows(),
+              (Rows{kInstruction, L"song.s98",
+                    L"output file:song_new.s98  volume down: FM=8 SSG=2 RHYTHM=8",
+                    L"gain: FM=-6.00dB SSG=-6.00dB RHYTHM=-6.00dB", L"-> ok", Summary(1)}));
     EXPECT_EQ(ReadFileBytes(dir / "song_new.s98").size(), SongWithEveryPart().size());
 }
 
@@ -861,10 +895,10 @@ TEST_F(MainWindowTest, LoudnessBoxBringsTheSongToItsFieldsLufs) {
     const MessageBoxSeen box = Drop({(dir / "song.s98").wstring()});
     EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
     const Rows rows = CurrentRows();
-    ASSERT_EQ(rows.size(), 6u) << testing::PrintToString(rows);
+    ASSERT_EQ(rows.size(), 7u) << testing::PrintToString(rows);
     EXPECT_EQ(rows, (Rows{kInstruction, L"song.s98",
                           L"output file:song_new.s98  volume down: FM=-8 SSG=-2 RHYTHM=-8",
-                          L"gain: FM=+6.00dB", rows[4], L"-> ok"}));
+                          L"gain: FM=+6.00dB", rows[4], L"-> ok", Summary(1)}));
     EXPECT_EQ(rows[4].rfind(L"loudness: -24.", 0), 0u) << rows[4];
     EXPECT_NE(rows[4].find(L" LUFS (gain +6.00dB), true peak "), std::wstring::npos) << rows[4];
     EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"song.s98", "song_new.s98"}));
@@ -880,9 +914,10 @@ TEST_F(MainWindowTest, BalanceBoxWithATargetMovesEveryPartByTheTargetsGain) {
     Type(window.E_Fn2, L"120");
     const MessageBoxSeen box = Drop({(dir / "song.s98").wstring()});
     EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
-    EXPECT_EQ(CurrentRows(), (Rows{kInstruction, L"song.s98",
-                                   L"output file:song_new.s98  volume down: FM=-9 SSG=-2 RHYTHM=-9",
-                                   L"gain: FM=+6.75dB SSG=+6.00dB RHYTHM=+6.75dB", L"-> ok"}));
+    EXPECT_EQ(CurrentRows(),
+              (Rows{kInstruction, L"song.s98",
+                    L"output file:song_new.s98  volume down: FM=-9 SSG=-2 RHYTHM=-9",
+                    L"gain: FM=+6.75dB SSG=+6.00dB RHYTHM=+6.75dB", L"-> ok", Summary(1)}));
 }
 
 // Boxes that cannot run together refuse the whole drop with the engine's
@@ -998,7 +1033,7 @@ TEST_F(MainWindowTest, TickedFieldsTheCommandLineRefusesRefuseDropsAndButtons) {
     Type(window.E_fn, L" 2");
     const MessageBoxSeen box = Drop({one});
     EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
-    EXPECT_EQ(CurrentRows(), Joined({{kInstruction}, ConvertedWithFm2(L"one.s98")}));
+    EXPECT_EQ(CurrentRows(), Joined({{kInstruction}, ConvertedWithFm2(L"one.s98"), {Summary(1)}}));
     EXPECT_EQ(ReadFileBytes(dir / "one_new.s98").size(), SmallSong().size());
 }
 
@@ -1026,19 +1061,27 @@ TEST_F(MainWindowTest, MeasureBoxShowsEachSongsLoudnessAndWritesNothing) {
     const MessageBoxSeen box = Drop({album});
     EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
     const Rows rows = CurrentRows();
-    ASSERT_EQ(rows.size(), 9u) << testing::PrintToString(rows);
+    ASSERT_EQ(rows.size(), 10u) << testing::PrintToString(rows);
     EXPECT_EQ(rows, (Rows{kInstruction, L"silent.s98", L"LOUDNESS: silent", L"heard: 0:02.0",
-                          L"-> ok", L"tone.s98", rows[6], L"heard: 0:05.0", L"-> ok"}));
+                          L"-> ok", L"tone.s98", rows[6], L"heard: 0:05.0", L"-> ok", Summary(2)}));
     // One carrier at TL 0 as a real OPNA plays it: about -12.8 LUFS.
     EXPECT_NEAR(Lufs(rows[6]), -12.8, 1.0) << rows[6];
     EXPECT_EQ(FolderEntries(dir / "album"), (std::vector<std::string>{"silent.s98", "tone.s98"}));
 
     Tick(window.C_a);
     EXPECT_FALSE(Drop({album}).shown);
-    EXPECT_EQ(Tail(CurrentRows(), 10), (Rows{L"ALBUM: " + album, L"silent.s98", L"LOUDNESS: silent",
-                                             L"heard: 0:02.0", L"-> ok", L"tone.s98", rows[6],
-                                             L"heard: 0:05.0", L"-> ok", L"ALBUM " + rows[6]}));
+    EXPECT_EQ(
+        Tail(CurrentRows(), 11),
+        (Rows{L"ALBUM: " + album, L"silent.s98", L"LOUDNESS: silent", L"heard: 0:02.0", L"-> ok",
+              L"tone.s98", rows[6], L"heard: 0:05.0", L"-> ok", L"ALBUM " + rows[6], Summary(2)}));
     EXPECT_EQ(FolderEntries(dir / "album"), (std::vector<std::string>{"silent.s98", "tone.s98"}));
+}
+
+// The folder of the running program (here the test program).
+std::filesystem::path ProgramFolder() {
+    std::wstring self(32768, L'\0');
+    self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+    return std::filesystem::path(self).parent_path();
 }
 
 // The OPNA's rhythm ROM image the user has: ym2608_adpcm_rom.bin beside the
@@ -1063,11 +1106,6 @@ class RhythmRomTest : public MainWindowTest {
         SetEnvironmentVariableW(L"APPDATA", savedAppData_ ? savedAppData_->c_str() : nullptr);
     }
 
-    static std::filesystem::path ProgramFolder() {
-        std::wstring self(32768, L'\0');
-        self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
-        return std::filesystem::path(self).parent_path();
-    }
     // An image of `size` bytes of noise.
     static Bytes RomOfNoise(std::size_t size) {
         std::mt19937 random(20260112u);
@@ -1081,9 +1119,10 @@ class RhythmRomTest : public MainWindowTest {
     Rows Heard() {
         const MessageBoxSeen box = Drop({(dir_ / "drums.s98").wstring()});
         EXPECT_FALSE(box.shown) << "unexpected message box: " << box.text;
-        const Rows rows = Tail(CurrentRows(), 4);
+        const Rows rows = Tail(CurrentRows(), 5);
         EXPECT_EQ(rows.front(), L"drums.s98");
-        EXPECT_EQ(rows.back(), L"-> ok");
+        EXPECT_EQ(rows[3], L"-> ok");
+        EXPECT_EQ(rows.back(), Summary(1));
         return {rows[1], rows[2]};
     }
 
@@ -1117,5 +1156,526 @@ TEST_F(RhythmRomTest, ImageBesideTheProgramOrInAppDataIsHeardElseTheStandIn) {
     EXPECT_EQ(Heard(), standIn);
 }
 
+// ---- The user's language ----
+
+TEST(WindowTextsTest, JapaneseUsersGetTheOriginalTextsEveryoneElseEnglish) {
+    EXPECT_EQ(LanguageForUser(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN)),
+              Language::Japanese);
+    for (const LANGID other :
+         {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+          MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK), MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN),
+          MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)}) {
+        EXPECT_EQ(LanguageForUser(other), Language::English) << other;
+    }
+    EXPECT_EQ(LanguageNamed(L"ja"), Language::Japanese);
+    EXPECT_EQ(LanguageNamed(L"EN"), Language::English);
+    EXPECT_EQ(LanguageNamed(L"de"), std::nullopt);
+    EXPECT_EQ(LanguageNamed(L""), std::nullopt);
+    // The command line's refusal and the Japanese window's are one text.
+    EXPECT_EQ(std::u16string(TextsOf(Language::Japanese).noOption.begin(),
+                             TextsOf(Language::Japanese).noOption.end()),
+              kNoOptionText);
+
+    const WindowTexts& english = TextsOf(Language::English);
+    EXPECT_EQ(SummaryRow(english, {16, 1, 1}), L"18 files: 16 ok, 1 skipped, 1 failed");
+    EXPECT_EQ(SummaryRow(english, {0, 0, 1}), L"1 file: 0 ok, 0 skipped, 1 failed");
+    EXPECT_EQ(SummaryRow(TextsOf(Language::Japanese), {2, 0, 1}), Summary(2, 0, 1));
+}
+
+class EnglishWindowTest : public MainWindowTest {
+  protected:
+    EnglishWindowTest() : MainWindowTest({Language::English, {}}) {}
+};
+
+// The same window in English: the instruction row and the refusal, the
+// buttons; the boxes' captions are the same in every language.
+TEST_F(EnglishWindowTest, ShowsEnglishTextsOfTheSameMeaning) {
+    EXPECT_EQ(CurrentRows(), Rows{L"Drop *.s98 files here: each is written under its own name "
+                                  L"with \"_new.s98\" added"});
+    for (const PanelControl& control : kPanelControls) {
+        if (IsBox(control)) {
+            EXPECT_EQ(WindowText(window.*control.handle), control.text) << control.name;
+        }
+    }
+    EXPECT_EQ(WindowText(window.B_Files), L"F&iles...");
+    EXPECT_EQ(WindowText(window.B_Folder), L"Fol&der...");
+    EXPECT_EQ(WindowText(window.B_Browse), L"&Browse...");
+
+    TempDir dir;
+    WriteFileBytes(dir / "one.s98", SmallSong());
+    const MessageBoxSeen box = Drop({(dir / "one.s98").wstring()});
+    ASSERT_TRUE(box.shown);
+    EXPECT_EQ(box.caption, L"Error");
+    EXPECT_EQ(box.text, L"Please select at least one option");
+    EXPECT_EQ(CurrentRows().size(), 1u);
+}
+
+// Alt and a key ticks the box whose caption marks it; no two controls share
+// a key in any language; every control is a tab stop, the list first.
+TEST_F(MainWindowTest, EveryBoxAndButtonHasItsOwnMnemonicAndIsATabStop) {
+    for (const Language language : {Language::Japanese, Language::English}) {
+        TMORLA_MAIN other({language, {}});
+        std::wstring keys;
+        for (const PanelControl& control : kPanelControls) {
+            const std::wstring text = WindowText(other.*control.handle);
+            EXPECT_TRUE(GetWindowLongW(other.*control.handle, GWL_STYLE) & WS_TABSTOP)
+                << control.name;
+            if (control.name[0] == 'E') {
+                continue;
+            }
+            const std::size_t mark = text.find(L'&');
+            ASSERT_NE(mark, std::wstring::npos) << control.name;
+            ASSERT_LT(mark + 1, text.size());
+            EXPECT_EQ(text.find(L'&', mark + 1), std::wstring::npos) << control.name;
+            const wchar_t key = static_cast<wchar_t>(std::towlower(text[mark + 1]));
+            EXPECT_EQ(keys.find(key), std::wstring::npos) << control.name << " shares its key";
+            keys += key;
+        }
+        EXPECT_TRUE(GetWindowLongW(other.LIST, GWL_STYLE) & WS_TABSTOP);
+        EXPECT_EQ(GetWindow(other.Handle(), GW_CHILD), other.LIST);
+    }
+
+    ShowWindow(Handle(), SW_SHOW);
+    SetFocus(window.LIST);
+    PostMessageW(window.LIST, WM_SYSCHAR, L'g', 1 << 29);  // Alt+G
+    ProcessMessages();
+    EXPECT_EQ(SendMessageW(window.C_g, BM_GETCHECK, 0, 0), BST_CHECKED);
+    PostMessageW(window.LIST, WM_SYSCHAR, L'Y', 1 << 29);  // Alt+Shift+Y: -Rn, "RH&YTHM"
+    ProcessMessages();
+    EXPECT_EQ(SendMessageW(window.C_Rn2, BM_GETCHECK, 0, 0), BST_CHECKED);
+    ShowWindow(Handle(), SW_HIDE);
+}
+
+// ---- The newest rows in view, and each batch's summary ----
+
+TEST_F(EnglishWindowTest, NewestRowsComeIntoViewUnlessScrolledUpAndEachBatchEndsWithASummary) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "songs");
+    for (int i = 0; i < 300; ++i) {
+        WriteFileBytes(dir / Printf("songs/%03d.s98", i), SmallSong());
+    }
+    Tick(window.C_fn);
+    Type(window.E_fn, L"2");
+    EXPECT_FALSE(Drop({(dir / "songs").wstring()}).shown);
+    Rows rows = CurrentRows();
+    ASSERT_EQ(rows.size(), 1u + 3 * 300 + 1);
+    EXPECT_EQ(rows.back(), L"300 files: 300 ok, 0 skipped, 0 failed");
+    EXPECT_TRUE(LastRowIsShown(window.LIST));
+    EXPECT_EQ(SendMessageW(window.LIST, LB_GETCURSEL, 0, 0), LB_ERR);
+
+    // Scrolled up to read: the next batch leaves the list where it is.
+    SendMessageW(window.LIST, WM_VSCROLL, SB_TOP, 0);
+    ASSERT_EQ(SendMessageW(window.LIST, LB_GETTOPINDEX, 0, 0), 0);
+    WriteFileBytes(dir / "a.s98", SmallSong());
+    WriteFileBytes(dir / "a_new.s98", SmallSong());
+    EXPECT_FALSE(Drop({(dir / "a.s98").wstring(), (dir / "a_new.s98").wstring(),
+                       (dir / "missing.s98").wstring()})
+                     .shown);
+    EXPECT_EQ(SendMessageW(window.LIST, LB_GETTOPINDEX, 0, 0), 0);
+    rows = CurrentRows();
+    EXPECT_EQ(rows.back(), L"3 files: 1 ok, 1 skipped, 1 failed");
+    EXPECT_EQ(rows.size(), 902u + 3 + 2 + 2 + 1);
+
+    // Back at the end, the list follows again; a rerun of the folder skips
+    // the outputs of the first run.
+    SendMessageW(window.LIST, WM_VSCROLL, SB_BOTTOM, 0);
+    EXPECT_FALSE(Drop({(dir / "songs").wstring()}).shown);
+    EXPECT_EQ(CurrentRows().back(), L"600 files: 300 ok, 300 skipped, 0 failed");
+    EXPECT_TRUE(LastRowIsShown(window.LIST));
+}
+
+// ---- The output folder and the dry run ----
+
+// The rows and files of the engine's batch with these options, as the
+// command line runs it.
+Rows BatchRows(const std::vector<std::filesystem::path>& paths, const VolumeSettings& settings,
+               const BatchOptions& options) {
+    std::vector<std::u16string> inputs;
+    for (const std::filesystem::path& path : paths) {
+        inputs.push_back(PathOf(path));
+    }
+    ConvertBatch batch(inputs, options);
+    RecordingSink sink;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        batch.Convert(i, settings, sink);
+    }
+    Rows rows;
+    for (const std::u16string& row : sink.rows) {
+        rows.emplace_back(row.begin(), row.end());
+    }
+    return rows;
+}
+
+TEST_F(MainWindowTest, OutputFolderAndDryRunBoxesGiveTheBatchsFilesAndRows) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "in/disc");
+    std::filesystem::create_directory(dir / "out");
+    WriteFileBytes(dir / "in/a.s98", SmallSong());
+    WriteFileBytes(dir / "in/disc/b.s98", SmallSong(0x20));
+    const std::vector<std::filesystem::path> inputs{dir / "in"};
+    BatchOptions options;
+    options.outputFolder = PathOf(dir / "out");
+    const Rows expected = BatchRows(inputs, Options().Fm(2), options);
+    const Bytes a = ReadFileBytes(dir / "out/a_new.s98"), b = ReadFileBytes(dir / "out/b_new.s98");
+    ASSERT_FALSE(a.empty() || b.empty());
+    std::filesystem::remove(dir / "out/a_new.s98");
+    std::filesystem::remove(dir / "out/b_new.s98");
+
+    Tick(window.C_fn);
+    Type(window.E_fn, L"2");
+    Tick(window.C_o);
+    Type(window.E_o, (dir / "out").wstring());
+    EXPECT_FALSE(Drop({(dir / "in").wstring()}).shown);
+    EXPECT_EQ(CurrentRows(), Joined({{kInstruction}, expected, {Summary(2)}}));
+    EXPECT_EQ(ReadFileBytes(dir / "out/a_new.s98"), a);
+    EXPECT_EQ(ReadFileBytes(dir / "out/b_new.s98"), b);
+    EXPECT_EQ(FolderEntries(dir / "in"), (std::vector<std::string>{"a.s98", "disc"}));
+
+    // A dry run: the same rows as the engine's, nothing written.
+    std::filesystem::remove(dir / "out/a_new.s98");
+    std::filesystem::remove(dir / "out/b_new.s98");
+    options.dryRun = true;
+    const Rows dryRows = BatchRows(inputs, Options().Fm(2), options);
+    Tick(window.C_n);
+    EXPECT_FALSE(Drop({(dir / "in").wstring()}).shown);
+    EXPECT_EQ(Tail(CurrentRows(), dryRows.size() + 1), Joined({dryRows, {Summary(2)}}));
+    EXPECT_TRUE(FolderEntries(dir / "out").empty());
+
+    // An output folder that is not there, or is a file, refuses the drop
+    // with the command line's words.
+    const std::size_t before = CurrentRows().size();
+    Type(window.E_o, (dir / "nowhere").wstring());
+    EXPECT_EQ(Drop({(dir / "in").wstring()}).text,
+              L"output folder '" + (dir / "nowhere").wstring() + L"' does not exist");
+    Type(window.E_o, (dir / "in/a.s98").wstring());
+    EXPECT_EQ(Drop({(dir / "in").wstring()}).text,
+              L"output folder '" + (dir / "in/a.s98").wstring() + L"' is not a folder");
+    EXPECT_EQ(CurrentRows().size(), before);
+}
+
+// "Browse..." puts the folder chosen in the field and ticks the box; it
+// converts nothing.
+TEST_F(MainWindowTest, BrowseChoosesTheOutputFolder) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "out");
+    const std::vector<DialogSeen> seen = Click(window.B_Browse, (dir / "out").wstring());
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].owner, Handle());
+    EXPECT_EQ(seen[0].caption, L"Select Folder");
+    EXPECT_EQ(WindowText(window.E_o), (dir / "out").wstring());
+    EXPECT_EQ(SendMessageW(window.C_o, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(CurrentRows(), Rows{kInstruction});
+
+    Click(window.B_Browse);  // cancelled: the field stays
+    EXPECT_EQ(WindowText(window.E_o), (dir / "out").wstring());
+}
+
+// ---- Settings kept from one start to the next ----
+
+class KeptSettingsTest : public MainWindowTest {
+  protected:
+    KeptSettingsTest() {
+        wchar_t saved[32768] = {};
+        const DWORD length = GetEnvironmentVariableW(L"APPDATA", saved, 32768);
+        savedAppData_ =
+            length > 0 && length < 32768 ? std::optional<std::wstring>(saved) : std::nullopt;
+        SetEnvironmentVariableW(L"APPDATA", appData.path().wstring().c_str());
+    }
+    ~KeptSettingsTest() override {
+        SetEnvironmentVariableW(L"APPDATA", savedAppData_ ? savedAppData_->c_str() : nullptr);
+    }
+
+    // Each control's state: ticked or not, or its text.
+    static Rows StateOf(const TMORLA_MAIN& shown) {
+        Rows state;
+        for (const PanelControl& control : kPanelControls) {
+            HWND handle = shown.*control.handle;
+            state.push_back(IsBox(control)
+                                ? std::to_wstring(SendMessageW(handle, BM_GETCHECK, 0, 0))
+                                : WindowText(handle));
+        }
+        return state;
+    }
+    static Place FrameOf(const TMORLA_MAIN& shown) {
+        RECT frame;
+        GetWindowRect(shown.Handle(), &frame);
+        return {frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top};
+    }
+
+    const TempDir appData;
+    const std::wstring file = (appData / "morla_GUI.ini").wstring();
+
+  private:
+    std::optional<std::wstring> savedAppData_;
+};
+
+TEST_F(KeptSettingsTest, BoxesFieldsPlaceAndSizeSurviveARestart) {
+    TMORLA_MAIN first({Language::Japanese, file});
+    const Rows fresh = StateOf(first);
+    SendMessageW(first.C_fn, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(first.C_a, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(first.C_o, BM_SETCHECK, BST_CHECKED, 0);
+    SetWindowTextW(first.E_fn, L"5");
+    SetWindowTextW(first.E_L, L"12O");  // kept as typed
+    SetWindowTextW(first.E_o, L" D:\\曲 \"folder\" ");
+    SetWindowPos(first.Handle(), nullptr, 40, 50, 700, 560, SWP_NOZORDER | SWP_NOACTIVATE);
+    const Rows set = StateOf(first);
+    ASSERT_NE(set, fresh);
+    EXPECT_TRUE(first.KeepSettings());
+
+    const TMORLA_MAIN second({Language::Japanese, file});
+    EXPECT_EQ(StateOf(second), set);
+    EXPECT_EQ(FrameOf(second), (Place{40, 50, 700, 560}));
+    EXPECT_EQ(FolderEntries(appData.path()), std::vector<std::string>{"morla_GUI.ini"});
+
+    // A place no screen shows (a monitor unplugged): the size, centred.
+    const Place centred = FrameOf(window);
+    SetWindowPos(first.Handle(), nullptr, -30000, 20000, 700, 560, SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_TRUE(first.KeepSettings());
+    const Place moved = FrameOf(TMORLA_MAIN({Language::Japanese, file}));
+    EXPECT_EQ(moved[2], 700);
+    EXPECT_EQ(moved[3], 560);
+    EXPECT_NEAR(moved[0] + 350, centred[0] + centred[2] / 2, 1);
+    EXPECT_NEAR(moved[1] + 280, centred[1] + centred[3] / 2, 1);
+
+    // Unticked again, kept again.
+    SendMessageW(first.C_fn, BM_SETCHECK, BST_UNCHECKED, 0);
+    EXPECT_TRUE(first.KeepSettings());
+    EXPECT_EQ(SendMessageW(TMORLA_MAIN({Language::Japanese, file}).C_fn, BM_GETCHECK, 0, 0),
+              BST_UNCHECKED);
+}
+
+TEST_F(KeptSettingsTest, MissingOrDamagedFileGivesTheDefaults) {
+    const Rows defaults = StateOf(window);
+    const Place centred = FrameOf(window);
+    std::mt19937 random(20261209u);
+    Bytes noise(4096);
+    for (std::uint8_t& byte : noise) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    const std::string broken =
+        "[Options]\r\nC_fn=banana\r\nE_fn\r\n[Window]\r\nLeft=99999999999\r\nTop=-\r\n"
+        "Width=12\r\nHeight=x\r\nLanguage=klingon\r\n[Options";
+    const std::vector<Bytes> files = {
+        {},
+        noise,
+        Bytes(broken.begin(), broken.end()),
+        {0xFF, 0xFE, '[', 0, 'O', 0},  // UTF-16 cut short
+    };
+    EXPECT_EQ(StateOf(TMORLA_MAIN({Language::Japanese, file})), defaults) << "no file";
+    const Rows usersDefaults = StateOf(TMORLA_MAIN({std::nullopt, {}}));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(i);
+        WriteFileBytes(file, files[i]);
+        const TMORLA_MAIN started({std::nullopt, file});
+        EXPECT_EQ(StateOf(started), usersDefaults);
+        EXPECT_EQ(FrameOf(started), centred);
+        EXPECT_EQ(ListRows(started.LIST).size(), 1u);
+    }
+}
+
+TEST_F(KeptSettingsTest, LanguageInTheFileUnlessTheSwitchNamesOne) {
+    WriteFileBytes(file, Bytes{'[', 'W', 'i', 'n', 'd', 'o', 'w', ']', '\n', 'L', 'a',
+                               'n', 'g', 'u', 'a', 'g', 'e', '=', 'e', 'n',  '\n'});
+    TMORLA_MAIN kept({std::nullopt, file});
+    EXPECT_EQ(ListRows(kept.LIST).front().rfind(L"Drop *.s98", 0), 0u);
+    EXPECT_EQ(ListRows(TMORLA_MAIN({Language::Japanese, file}).LIST), Rows{kInstruction});
+    EXPECT_TRUE(kept.KeepSettings());
+    EXPECT_EQ(ListRows(TMORLA_MAIN({std::nullopt, file}).LIST).front().rfind(L"Drop *.s98", 0), 0u);
+}
+
+TEST_F(KeptSettingsTest, FileBesideTheProgramMakesItPortableElseAppData) {
+    const std::filesystem::path beside = ProgramFolder() / "morla_GUI.ini";
+    std::filesystem::remove(beside);
+    const std::wstring inAppData = appData.path().wstring() + L"\\morla_GUI\\morla_GUI.ini";
+    EXPECT_EQ(SettingsFilePath(), inAppData);
+    // Its folder is made when the settings are first kept.
+    TMORLA_MAIN first({Language::Japanese, SettingsFilePath()});
+    SendMessageW(first.C_p, BM_SETCHECK, BST_CHECKED, 0);
+    EXPECT_TRUE(first.KeepSettings());
+    EXPECT_EQ(SendMessageW(TMORLA_MAIN({Language::Japanese, inAppData}).C_p, BM_GETCHECK, 0, 0),
+              BST_CHECKED);
+
+    WriteFileBytes(beside, {});
+    EXPECT_EQ(std::filesystem::path(SettingsFilePath()), beside);
+    std::filesystem::remove(beside);
+}
+
+TEST_F(KeptSettingsTest, FileThatCannotBeWrittenLeavesNothingBehind) {
+    WriteFileBytes(appData / "plain", {});
+    TMORLA_MAIN first({Language::Japanese, (appData / "plain/morla_GUI.ini").wstring()});
+    EXPECT_FALSE(first.KeepSettings());
+    EXPECT_EQ(FolderEntries(appData.path()), std::vector<std::string>{"plain"});
+}
+
+// ---- The program as the shell starts it ----
+
+// morla_GUI.exe started with `arguments` in `folder`, its %APPDATA% the
+// test's; ended by closing its window.
+class StartedProgram {
+  public:
+    StartedProgram(const std::wstring& arguments, const std::filesystem::path& folder) {
+        std::wstring program = MORLA_GUI_EXE;
+        for (wchar_t& c : program) {
+            c = c == L'/' ? L'\\' : c;
+        }
+        if (program.starts_with(L"\\")) {
+            program = L"Z:" + program;  // where Wine shows the build's files
+        }
+        std::wstring line = L"\"" + program + L"\" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        started_ = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  folder.wstring().c_str(), &startup, &process_);
+    }
+    ~StartedProgram() {
+        if (started_) {
+            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(process_.hProcess, 1);
+            }
+            CloseHandle(process_.hThread);
+            CloseHandle(process_.hProcess);
+        }
+    }
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    bool started() const { return started_; }
+    // Its list's rows once their last is `last`, or as they are after 60 s.
+    Rows RowsEndingWith(std::wstring_view last) {
+        Rows rows;
+        for (int waited = 0; waited < 6000; ++waited, Sleep(10)) {
+            if (HWND window = Window()) {
+                rows = ListRows(FindWindowExW(window, nullptr, L"ListBox", nullptr));
+                if (!rows.empty() && rows.back() == last) {
+                    break;
+                }
+            }
+        }
+        return rows;
+    }
+    // Closes its window; its exit code, or -1 when it did not end.
+    long Close() {
+        PostMessageW(Window(), WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(process_.hProcess, 30000) != WAIT_OBJECT_0) {
+            return -1;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return static_cast<long>(code);
+    }
+
+    // The first message box it shows within 60 s, closed with OK.
+    MessageBoxSeen Box() {
+        for (int waited = 0; waited < 6000; ++waited, Sleep(10)) {
+            if (HWND box = Window(L"#32770"); box != nullptr && IsWindowVisible(box)) {
+                const MessageBoxSeen seen = Note(box);
+                PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+                return seen;
+            }
+        }
+        return {};
+    }
+
+  private:
+    HWND Window(const wchar_t* windowClass = L"TMORLA_MAIN") const {
+        struct Search {
+            DWORD process;
+            const wchar_t* windowClass;
+            HWND found;
+        } search{process_.dwProcessId, windowClass, nullptr};
+        EnumWindows(
+            [](HWND window, LPARAM found) -> BOOL {
+                auto& search = *reinterpret_cast<Search*>(found);
+                DWORD process = 0;
+                GetWindowThreadProcessId(window, &process);
+                if (process == search.process && ClassName(window) == search.windowClass) {
+                    search.found = window;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    bool started_ = false;
+    PROCESS_INFORMATION process_{};
+};
+
+// Files named on the command line (the icon drop, "Send to", "Open with")
+// are converted as a drop of them with the kept settings; closing the window
+// keeps the settings and ends the program with 0.
+TEST_F(KeptSettingsTest, ProgramConvertsTheFilesItIsStartedWith) {
+    TempDir dir;
+    WriteFileBytes(dir / "a.s98", SmallSong());
+    WriteFileBytes(dir / "b c.s98", SmallSong());
+    std::filesystem::create_directory(appData / "morla_GUI");
+    const std::wstring kept = appData.path().wstring() + L"\\morla_GUI\\morla_GUI.ini";
+    WritePrivateProfileStringW(L"Options", L"C_fn", L"1", kept.c_str());
+    WritePrivateProfileStringW(L"Options", L"E_fn", L"2", kept.c_str());
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, kept.c_str());
+
+    StartedProgram program(L"--language=en a.s98 \"" + (dir / "b c.s98").wstring() + L"\"",
+                           dir.path());
+    ASSERT_TRUE(program.started());
+    const std::wstring summary = L"2 files: 2 ok, 0 skipped, 0 failed";
+    EXPECT_EQ(program.RowsEndingWith(summary),
+              Joined({{L"Drop *.s98 files here: each is written under its own name with "
+                       L"\"_new.s98\" added"},
+                      ConvertedWithFm2(L"a.s98"),
+                      ConvertedWithFm2(L"b c.s98"),
+                      {summary}}));
+    EXPECT_EQ(program.Close(), 0);
+    EXPECT_EQ(FolderEntries(dir.path()),
+              (std::vector<std::string>{"a.s98", "a_new.s98", "b c.s98", "b c_new.s98"}));
+    wchar_t width[16] = {};
+    GetPrivateProfileStringW(L"Window", L"Width", L"", width, 16, kept.c_str());
+    EXPECT_GT(std::wcstol(width, nullptr, 10), 469) << "kept when the window closed";
+    wchar_t ticked[16] = {};
+    GetPrivateProfileStringW(L"Options", L"C_fn", L"", ticked, 16, kept.c_str());
+    EXPECT_STREQ(ticked, L"1");
+}
+
+// Files given at start with no box ticked are refused with the drop's box;
+// the switch sets the language.
+TEST_F(KeptSettingsTest, ProgramRefusesFilesGivenAtStartAsADropDoes) {
+    TempDir dir;
+    WriteFileBytes(dir / "a.s98", SmallSong());
+    StartedProgram program(L"--language=ja a.s98", dir.path());
+    ASSERT_TRUE(program.started());
+    const MessageBoxSeen box = program.Box();
+    EXPECT_EQ(box.caption, L"エラー");
+    EXPECT_EQ(box.text, L"オプションは最低一つ以上選択してください");
+    EXPECT_EQ(program.RowsEndingWith(kInstruction), Rows{kInstruction});
+    EXPECT_EQ(program.Close(), 0);
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"a.s98"});
+}
+
+// Without the switch or a setting the texts are those of the user's
+// language. CTest runs this as an English user and, with
+// MORLA_TEST_USER_LANGUAGE=ja, as a Japanese one.
+class UsersLanguageTest : public MainWindowTest {
+  protected:
+    UsersLanguageTest() : MainWindowTest({std::nullopt, {}}) {}
+};
+
+TEST_F(UsersLanguageTest, WindowSpeaksTheLanguageOfTheUsersLocale) {
+    const char* expected = std::getenv("MORLA_TEST_USER_LANGUAGE");
+    const bool japanese = expected != nullptr && std::string(expected) == "ja";
+    EXPECT_EQ(LanguageForUser(GetUserDefaultUILanguage()),
+              japanese ? Language::Japanese : Language::English);
+    EXPECT_EQ(CurrentRows(),
+              Rows{japanese ? std::wstring(kInstruction)
+                            : L"Drop *.s98 files here: each is written under its own name with "
+                              L"\"_new.s98\" added"});
+    TempDir dir;
+    WriteFileBytes(dir / "a.s98", SmallSong());
+    const MessageBoxSeen box = Drop({(dir / "a.s98").wstring()});
+    EXPECT_EQ(box.caption, japanese ? L"エラー" : L"Error");
+    EXPECT_EQ(box.text, japanese ? L"オプションは最低一つ以上選択してください"
+                                 : L"Please select at least one option");
+}
 }  // namespace
 }  // namespace morla::test
