@@ -446,7 +446,11 @@ void TMORLA_MAIN::CreateControls() {
     for (const ControlLayout& control : kPanelControls) {
         HWND handle = nullptr;
         if (control.kind == Kind::Edit) {
-            handle = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"0",
+            // A number starts at "0", as the original window's fields do; a
+            // folder empty, for none is chosen yet.
+            const bool folder =
+                morla::FindOption(control.option)->value == morla::ValueKind::Folder;
+            handle = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", folder ? L"" : L"0",
                                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0, 0,
                                      0, Panel, nullptr, instance, nullptr);
         } else {
@@ -677,19 +681,14 @@ void TMORLA_MAIN::ConvertPaths(std::vector<std::u16string> paths) {
     for (std::size_t index = 0; index < batch.size(); ++index) {
         ProcessMessages();
         progress.ShowEntry(index, batch.size());
-        // The newest rows come into view unless the user has scrolled up
-        // from them to read.
-        const bool following = ShowsLastRow();
         const morla::JobResult result = ProcessDroppedFile(batch, index);
         if (batch.kind(index) == morla::ConvertBatch::EntryKind::Leftover) {
             ++counts.skipped;
         } else {
             ++(result.message.empty() ? counts.ok : counts.failed);
         }
-        if (following) {
-            ShowLastRow();
-        }
     }
+    const ListRedrawPaused paused(LIST);
     const bool following = ShowsLastRow();
     const std::wstring summary = SummaryRow(*texts_, counts);
     log_.Append(std::u16string(summary.begin(), summary.end()));
@@ -701,8 +700,15 @@ void TMORLA_MAIN::ConvertPaths(std::vector<std::u16string> paths) {
 morla::JobResult TMORLA_MAIN::ProcessDroppedFile(morla::ConvertBatch& batch, std::size_t index) {
     // Painting each row as it comes would cost far more than the job: the
     // list shows the job's rows when the window next processes its messages.
+    // The newest rows come into view then, unless the user has scrolled up
+    // from them to read.
+    const bool following = ShowsLastRow();
     const ListRedrawPaused paused(LIST);
-    return batch.Convert(index, GatherSettings(), log_);
+    morla::JobResult result = batch.Convert(index, GatherSettings(), log_);
+    if (following) {
+        ShowLastRow();
+    }
+    return result;
 }
 
 void TMORLA_MAIN::ChooseOutputFolder() {

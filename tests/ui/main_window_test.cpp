@@ -74,7 +74,7 @@ const PanelControl kPanelControls[] = {
      L"-&a : normalize as albums (each folder, and the dropped files together)"},
     {CONTROL(C_n), {8, 232, 453, 17}, L"-&n : dry run: every step but the write, nothing written"},
     {CONTROL(C_o), {8, 251, 200, 17}, L"-&o : write the outputs into the folder"},
-    {CONTROL(E_o), {212, 251, 158, 16}, L"0"},
+    {CONTROL(E_o), {212, 251, 158, 16}, L""},
     {CONTROL(B_Browse), {376, 248, 85, 23}, L"参照(&B)..."},
     {CONTROL(B_Files), {376, 8, 85, 23}, L"ファイル(&I)..."},
     {CONTROL(B_Folder), {376, 37, 85, 23}, L"フォルダ(&D)..."},
