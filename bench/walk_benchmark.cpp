@@ -109,8 +109,9 @@ void JobWalk(benchmark::State& state, Source source, Walk walk, const morla::Dec
                 break;
             case Walk::Fused: {
                 std::u16string error;
-                auto outcome =
-                    morla::FusedRewriteToOutput(image, layout, amounts, log, nullptr, error);
+                morla::RewriteTally tally;
+                auto outcome = morla::FusedRewriteToOutput(image, layout, amounts, log, nullptr,
+                                                           error, tally);
                 benchmark::DoNotOptimize(outcome);
                 break;
             }

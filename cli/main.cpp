@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "api/morla.h"
+#include "json_report.h"
 #include "process/process.h"
 
 #if defined(_WIN32)
@@ -44,9 +45,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitJobFailed = 1;
 constexpr int kExitUsage = 2;
 
-// The most files converted at a time: as many temporary files as the file
-// layer removes on an interruption.
-constexpr std::size_t kMostJobs = 8;
+// The most files converted at a time (-j, MORLA_JOBS): as many temporary
+// files as the file layer removes on an interruption.
+constexpr std::size_t kMostJobs = morla::kMostJobs;
 
 // Standard output, checked: the rows may be the only product of a run (-p),
 // so losing them is a failure, not a detail.
@@ -123,6 +124,13 @@ class StandardOutputSink : public morla::LogSink {
     }
 };
 
+// Keeps a job's rows, for its JSON object.
+class RowsSink : public morla::LogSink {
+  public:
+    void Append(std::u16string_view line) override { rows.emplace_back(line); }
+    std::vector<std::u16string> rows;
+};
+
 void PrintUsage() {
     std::string text =
         "usage: morla [OPTION]... FILE...\n"
@@ -150,9 +158,11 @@ void PrintUsage() {
         "argument after -- is a FILE.\n\n"
         "A FILE may be a folder: its .s98 files, then each sub-folder, in natural\n"
         "order (track 2 before track 10, Disc 1 before disc 2); hidden names and\n"
-        "links to folders are left out. A file X_new.s98 beside X.s98 of the same\n"
-        "run is X.s98's earlier output: it is skipped and replaced, so a rerun\n"
-        "gives the same files.\n\n"
+        "links to folders are left out; the rows name its files by their paths\n"
+        "below it (Disc 1/track 2.s98). A file X_new.s98 beside X.s98 of the\n"
+        "same run is X.s98's earlier output: it is skipped and replaced, so a\n"
+        "rerun gives the same files (with -p or -m, which write nothing, it is\n"
+        "measured like any file).\n\n"
         "With --album the files given directly are one album, and each folder and\n"
         "each sub-folder another; the normalize amounts of -F, -S and -R (-2 for\n"
         "FM) come from the loudest levels of the album, so its tracks keep their\n"
@@ -178,9 +188,13 @@ void PrintUsage() {
         "temporary file. A failed file's reason goes to standard error.\n\n"
         "Two files are converted at a time on a machine with two or more cores,\n"
         "as many as it has cores with -m (one at a time with -v); the rows, files\n"
-        "and exit status are those of one\n"
-        "at a time. MORLA_JOBS=n in the environment converts n at a time (1 to 8;\n"
-        "MORLA_JOBS=1 turns the overlap off).\n\n"
+        "and exit status are those of one at a time. -j n, or else MORLA_JOBS=n in\n"
+        "the environment, converts n at a time (1 to 8; 1 turns the overlap off).\n"
+        "On a terminal a long run shows its progress on standard error.\n\n"
+        "With --json each file's report is one JSON object on a line of its own\n"
+        "(schema 1: input, name, status, message, output, peaks, amounts,\n"
+        "gain_db, clamped, loudness, loudness_after, rows), the exit status as\n"
+        "without.\n\n"
         "The stream is decoded with AVX-512 when the processor has it, else one\n"
         "command at a time (--version names the decoder); MORLA_DECODER=avx512 or\n"
         "scalar chooses one. Every decoder gives the same rows and files.\n\n"
@@ -467,20 +481,38 @@ int ConvertFiles(const Batch& request, const morla::BatchOptions& options, std::
         }
         return true;
     };
+    // With --json a file's rows become its JSON object.
+    const bool json = request.given.Has(morla::Option::Json);
+    const auto report = [&](std::size_t index, const morla::JobResult& result,
+                            const std::vector<std::u16string>& rows) {
+        if (json) {
+            output.Write(JsonLineOf(batch, index, settings, options, result, rows) + "\n");
+            return;
+        }
+        for (const std::u16string& row : rows) {
+            sink.Append(row);
+        }
+    };
     // Files converted at once hold their rows until it is their turn; detail
     // rows can run into millions for one file, so with -v they go straight
     // out, one file at a time.
     if (jobs == 1 || settings.showDetail) {
         for (std::size_t index = 0; index < batch.size(); ++index) {
-            if (!finished(batch.Convert(index, settings, sink))) {
+            morla::JobResult result;
+            if (json) {
+                RowsSink rows;
+                result = batch.Convert(index, settings, rows);
+                report(index, result, rows.rows);
+            } else {
+                result = batch.Convert(index, settings, sink);
+            }
+            if (!finished(result)) {
                 break;
             }
         }
     } else {
         batch.ConvertAll(settings, jobs, [&](const morla::FinishedJob& job) {
-            for (const std::u16string& row : job.rows) {
-                sink.Append(row);
-            }
+            report(job.index, job.result, job.rows);
             return finished(job.result);
         });
     }
@@ -560,13 +592,18 @@ int RunBatch(const Batch& batch) {
         }
     }
     morla::BatchOptions options = batch.options;
+    // Jobs that write nothing have no earlier output to skip.
+    options.measureOnly = batch.settings.peakOnly || batch.settings.measure;
     if (const std::string mistake = FindRhythmRom(batch, options); !mistake.empty()) {
         return UsageError(mistake);
     }
-    const char* jobsSetting = std::getenv("MORLA_JOBS");
+    // -j wins over MORLA_JOBS, which is then not looked at.
+    const char* jobsSetting = options.jobs ? nullptr : std::getenv("MORLA_JOBS");
     // -L renders each song as -m does
-    const std::optional<std::size_t> jobs = JobsAtOnce(
-        jobsSetting, batch.settings.measure || batch.settings.loudnessMicroLufs.has_value());
+    const std::optional<std::size_t> jobs =
+        options.jobs ? options.jobs
+                     : JobsAtOnce(jobsSetting, batch.settings.measure ||
+                                                   batch.settings.loudnessMicroLufs.has_value());
     if (!jobs) {
         return UsageError("MORLA_JOBS must be a number from 1 to " + std::to_string(kMostJobs) +
                           ", not '" + jobsSetting + "'");

@@ -41,3 +41,14 @@ add_library(morla::ebur128 ALIAS morla_ebur128)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     target_compile_options(morla_ymfm PRIVATE -Wno-stringop-overflow)
 endif()
+
+# nlohmann/json, header-only, from Debian's nlohmann-json3-dev: the command
+# line's JSON output. The Windows build takes the same header, copied into
+# the build tree on its own so that no other header of the build machine
+# reaches the MinGW-w64 compiler.
+find_path(MORLA_NLOHMANN_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include
+          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+file(COPY ${MORLA_NLOHMANN_JSON_INCLUDE}/nlohmann DESTINATION ${PROJECT_BINARY_DIR}/nlohmann-json)
+add_library(morla_nlohmann_json INTERFACE)
+target_include_directories(morla_nlohmann_json SYSTEM INTERFACE ${PROJECT_BINARY_DIR}/nlohmann-json)
+add_library(morla::nlohmann_json ALIAS morla_nlohmann_json)

@@ -41,9 +41,12 @@ Tree TreeOf(const fs::path& root) {
 }
 
 // The rows one converted file gives with -f3.
-std::vector<std::string> RowsOf(const std::string& name) {
+// The rows of a file converted with -f3, named `shown` (its path below the
+// folder named, or its name).
+std::vector<std::string> RowsOf(const std::string& shown) {
+    const std::string name = shown.substr(shown.rfind('/') + 1);
     const std::string stem = name.substr(0, name.rfind('.'));
-    return {name, "output file:" + stem + "_new.s98  volume down: FM=3", "-> ok"};
+    return {shown, "output file:" + stem + "_new.s98  volume down: FM=3", "-> ok"};
 }
 
 // What a folder stands for: its .s98 files in natural order (numbers by
@@ -74,9 +77,10 @@ TEST(CliCollection, FolderStandsForItsFilesInNaturalOrder) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     std::vector<std::string> rows;
-    const std::vector<std::string> order = {"link.s98",     "Track 1.S98", "track 2.s98",
-                                            "track 10.s98", "d1.s98",      "bonus.s98",
-                                            "d2.s98",       "d10.s98"};
+    // Named by their paths below the folder given.
+    const std::vector<std::string> order = {
+        "link.s98",      "Track 1.S98",            "track 2.s98",   "track 10.s98",
+        "Disc 1/d1.s98", "Disc 1/Bonus/bonus.s98", "disc 2/d2.s98", "disc 10/d10.s98"};
     for (const std::string& name : order) {
         const std::vector<std::string> own = RowsOf(name);
         rows.insert(rows.end(), own.begin(), own.end());
@@ -340,7 +344,7 @@ TEST(CliCollection, AlbumsGoFolderByFolder) {
         "-> ok",
         "ALBUM: loud/extra",
         "ALBUM PEAK: FM=10(2nd=10) SSG=12",
-        "e1.s98",
+        "extra/e1.s98",
         "output file:e1_new.s98  volume down: FM=-10 SSG=-1",
         "-> ok",
     };

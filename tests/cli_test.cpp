@@ -156,8 +156,12 @@ TEST(Cli, UsageErrorsWriteNothing) {
         std::vector<std::string> arguments;
         std::string errStart;
     } cases[] = {
-        {{"-q", "x.s98"}, "morla: unknown option '-q'"},
-        {{"-vq", "x.s98"}, "morla: unknown option '-vq'"},
+        {{"-x", "x.s98"}, "morla: unknown option '-x'"},
+        {{"-vx", "x.s98"}, "morla: unknown option '-vx'"},
+        {{"-j0", "-f3", "x.s98"}, "morla: option -j: '0' is out of range (1-8)\n"},
+        {{"-f3", "--jobs", "9", "x.s98"}, "morla: option --jobs: '9' is out of range (1-8)\n"},
+        {{"-f3", "-q", "-v", "x.s98"}, "morla: -q leaves out the rows -v asks for"},
+        {{"-f3", "--json", "-v", "x.s98"}, "morla: --json has no detail rows"},
         {{"-vé", "x.s98"}, "morla: unknown option '-vé'\n"},  // the argument whole
         {{"--foo", "-f3", "x.s98"}, "morla: unknown option '--foo'\n"},
         {{"-f3", "--album=yes", "x.s98"}, "morla: option --album takes no value\n"},
@@ -206,10 +210,10 @@ TEST(Cli, NoOptionToRunIsRefusedBeforeAnyFile) {
     } cases[] = {
         {{}, "no option given: " + needed},
         {{"x.s98"}, "no option given: " + needed},
-        {{"-a", "x.s98"}, "no option to run given: -a, -n and -o go with one; " + needed},
-        {{"--dry-run", "x.s98"}, "no option to run given: -a, -n and -o go with one; " + needed},
-        {{"-n", "x.s98"}, "no option to run given: -a, -n and -o go with one; " + needed},
-        {{"-an", "-o", "nowhere"}, "no option to run given: -a, -n and -o go with one; " + needed},
+        {{"-a", "x.s98"}, "no option to run given: -a, -n, -o, -q and -j go with one; " + needed},
+        {{"--dry-run", "x.s98"}, "no option to run given: -a, -n, -o, -q and -j go with one; " + needed},
+        {{"-n", "x.s98"}, "no option to run given: -a, -n, -o, -q and -j go with one; " + needed},
+        {{"-an", "-o", "nowhere"}, "no option to run given: -a, -n, -o, -q and -j go with one; " + needed},
     };
     for (const auto& c : cases) {
         const CliRun run = Morla(dir, c.arguments);

@@ -117,8 +117,8 @@ TEST(OptionValue, LoudnessAndItsCeilingTakeDecibelsWithinTheirRanges) {
 TEST(OptionTable, RangesAreTheJobsOwn) {
     int ranged = 0;
     for (const OptionDescription& option : kOptions) {
-        if (!option.range) {
-            continue;
+        if (!option.range || option.role == OptionRole::Batch) {
+            continue;  // -j: how many files at once, no setting of a job
         }
         ++ranged;
         const auto refusedByJob = [&](std::int32_t value) {

@@ -667,6 +667,12 @@ void TMORLA_MAIN::ConvertPaths(std::vector<std::u16string> paths) {
     // another's input. Albums are decided here, for the whole batch.
     morla::BatchOptions options;
     options.rhythmRomPath = FindRhythmRom();
+    // Jobs that write nothing have no earlier output to skip.
+    const morla::VolumeSettings asked = GatherSettings();
+    options.measureOnly = asked.peakOnly || asked.measure;
+    // Jobs that write nothing have no earlier output to skip.
+    const morla::VolumeSettings asked = GatherSettings();
+    options.measureOnly = asked.peakOnly || asked.measure;
     const morla::OptionSet ticked = TickedOptions();
     for (const morla::OptionDescription& option : morla::kOptions) {
         if (option.role == morla::OptionRole::Batch && ticked.Has(option.option)) {

@@ -38,6 +38,9 @@ std::optional<FileIdentity> FolderIdentityOf(std::u16string_view path) {
 // named directly, once or more: none of them is an input whose job could make
 // the other file's job refuse its output.
 void ConvertBatch::FindLeftovers() {
+    if (options_.measureOnly) {
+        return;
+    }
     // The entries of each file, by folder and name.
     using Key = std::pair<std::tuple<std::uint64_t, std::uint64_t>, std::u16string>;
     const auto keyOf = [](const FileIdentity& folder, std::u16string_view path) {
@@ -110,7 +113,7 @@ std::vector<bool> ConvertBatch::JobsThatRunAlone(const VolumeSettings& settings)
         if (entries_[index].kind != EntryKind::File) {
             continue;  // writes nothing, reads nothing
         }
-        const std::u16string path = OutputOf(entries_[index].path);
+        const std::u16string path = OutputOfEntry(index);
         const std::u16string_view name = FileNamePart(path);
         const std::optional<FileIdentity> folder = FolderIdentityOf(path);
         existing[index] = IdentifyFile(path);
@@ -158,6 +161,43 @@ std::u16string ConvertBatch::OutputOf(const std::u16string& inputPath) const {
     return options_.outputFolder.empty()
                ? beside
                : PathInFolder(options_.outputFolder, FileNamePart(beside));
+}
+
+std::u16string ConvertBatch::OutputOfEntry(std::size_t index) const {
+    const Entry& entry = entries_[index];
+    if (options_.outputFolder.empty() || entry.subfolder.empty()) {
+        return OutputOf(entry.path);
+    }
+    return PathInFolder(PathInFolder(options_.outputFolder, entry.subfolder),
+                        FileNamePart(OutputPathFor(entry.path)));
+}
+
+std::u16string ConvertBatch::MakeOutputFolder(const std::u16string& outputPath,
+                                              FileFailure& failure) {
+    if (options_.outputFolder.empty()) {
+        return {};  // beside the input, whose folder is there
+    }
+    const std::u16string_view folder = FolderPart(outputPath);
+    return folder.empty() || MakeFolders(std::u16string(folder), failure) ? std::u16string()
+                                                                           : kOutputOpenError;
+}
+
+void ConvertBatch::MakeOutputFolders() {
+    if (options_.outputFolder.empty() || options_.dryRun) {
+        return;
+    }
+    std::vector<std::u16string> made;
+    for (std::size_t index = 0; index < size(); ++index) {
+        if (entries_[index].kind != EntryKind::File || entries_[index].subfolder.empty()) {
+            continue;
+        }
+        const std::u16string folder(FolderPart(OutputOfEntry(index)));
+        if (std::find(made.begin(), made.end(), folder) == made.end()) {
+            FileFailure ignored;  // the job that needs it tries again and says why
+            MakeFolders(folder, ignored);
+            made.push_back(folder);
+        }
+    }
 }
 
 std::u16string ConvertBatch::CheckOutput(const std::u16string& outputPath) {

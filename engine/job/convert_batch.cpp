@@ -53,7 +53,15 @@ void ConvertBatch::Expand(const std::vector<std::u16string>& paths) {
         for (const CollectedFolder& folder : folders) {
             const std::size_t album = newAlbum(folder.path);
             for (const std::u16string& file : folder.files) {
-                entries_.push_back({EntryKind::File, file, album});
+                // The path below the named folder, without the separators
+                // between the two.
+                std::u16string below = file.substr(path.size());
+                while (!below.empty() && FileNamePart(below.substr(0, 1)).empty()) {
+                    below.erase(0, 1);
+                }
+                std::u16string subfolder(FolderPart(below));
+                entries_.push_back(
+                    {EntryKind::File, file, album, 0, std::move(below), std::move(subfolder)});
             }
         }
     }
@@ -70,6 +78,37 @@ void ConvertBatch::Expand(const std::vector<std::u16string>& paths) {
         album.end = index + 1;
     }
 }
+
+std::u16string_view ConvertBatch::shownName(std::size_t index) const {
+    const Entry& entry = entries_[index];
+    return entry.below.empty() ? FileNamePart(entry.path) : std::u16string_view(entry.below);
+}
+
+// The batch's rules, with one entry's output path (see OutputOfEntry).
+class ConvertBatch::EntryRules : public OutputRules {
+  public:
+    EntryRules(ConvertBatch& batch, std::size_t index) : batch_(batch), index_(index) {}
+    std::u16string OutputOf(const std::u16string& /*inputPath*/) const override {
+        return batch_.OutputOfEntry(index_);
+    }
+    std::u16string CheckOutput(const std::u16string& outputPath) override {
+        return batch_.CheckOutput(outputPath);
+    }
+    std::u16string MakeOutputFolder(const std::u16string& outputPath,
+                                    FileFailure& failure) override {
+        return batch_.MakeOutputFolder(outputPath, failure);
+    }
+    void OutputWritten(const FileStamp& written) override { batch_.OutputWritten(written); }
+    bool DryRun() const override { return batch_.DryRun(); }
+    void OutputPlanned(const std::u16string& outputPath) override {
+        batch_.OutputPlanned(outputPath);
+    }
+    bool DefersFolderFlush() const override { return batch_.DefersFolderFlush(); }
+
+  private:
+    ConvertBatch& batch_;
+    std::size_t index_;
+};
 
 JobResult ConvertBatch::RunJob(std::size_t index, const VolumeSettings& settings, LogSink& log) {
     // However the job ends (an exception included), its input counts as read.
@@ -91,7 +130,10 @@ JobResult ConvertBatch::RunJob(std::size_t index, const VolumeSettings& settings
         albumGain = album.loudnessGain;
         measured = std::move(songs_[index]);  // its job's, once
     }
-    return ConvertJob(entries_[index].path, settings, log, *this, albumPeaks,
+    VolumeSettings own = settings;
+    own.quiet = own.quiet || options_.quiet;
+    EntryRules rules(*this, index);
+    return ConvertJob(entries_[index].path, own, log, rules, albumPeaks,
                       rhythmRom_ ? &*rhythmRom_ : nullptr, std::move(measured), albumGain);
 }
 
@@ -152,12 +194,12 @@ JobResult ConvertBatch::Convert(std::size_t index, const VolumeSettings& setting
             log.Append(u"-> " + result.message);
             break;
         case EntryKind::Leftover:
-            log.Append(FileNamePart(entry.path));
+            log.Append(shownName(index));
             log.Append(u"-> " + (kSkippedOutputOf +
                                  std::u16string(FileNamePart(entries_[entry.source].path))));
             break;
         case EntryKind::File:
-            log.Append(FileNamePart(entry.path));
+            log.Append(shownName(index));
             result = RunJob(index, settings, log);
             if (result.message.empty() && options_.dryRun && !settings.peakOnly &&
                 !settings.measure) {
@@ -219,6 +261,9 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
         return handle(job);
     };
     defersFlush_ = workers > 1;
+    if (!settings.peakOnly && !settings.measure) {
+        MakeOutputFolders();  // so that the rules below can identify them
+    }
     const std::vector<bool> alone = JobsThatRunAlone(settings);
     if (!options_.albums) {
         RunOnPool(0, size(), workers, alone, convert, settled);

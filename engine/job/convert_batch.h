@@ -39,13 +39,22 @@ namespace morla {
 // file in this folder.".
 //
 // A file whose name is the output name of another file of the batch in the
-// same folder (X_new.s98 beside X.s98) is that file's earlier output: it is
-// skipped ("skipped: output of X.s98", a success), is no input for the rule
+// same folder (X_new.s98 beside X.s98) is that file's earlier output, unless
+// the jobs only measure (-p, -m: nothing is written, so such a file is
+// measured like any other): it is skipped ("skipped: output of X.s98", a success), is no input for the rule
 // above, and X's job replaces it. That holds for every entry that reaches it,
 // found in a folder or named directly, once or more (`G G/X_new.s98` skips
 // both). So running the same batch twice gives the same files and results.
 //
-// Outputs go beside their inputs, or all into one folder given at the start.
+// Outputs go beside their inputs, or into one folder given at the start: the
+// files named directly into that folder itself, the files a named folder
+// stands for into the same sub-folders below it as below the named folder
+// (made when a job needs them, each flushed into its parent; a run that
+// converts several at once makes them all before the first job).
+//
+// A file a named folder stands for is named in the rows by its path below
+// that folder ("Disc 1/track 2.s98", with the system's separator); a file
+// named directly by its name alone.
 //
 // Album mode normalizes the files of an album from the loudest levels of them
 // all, so that the tracks of one soundtrack keep the balance between them.
@@ -83,6 +92,14 @@ struct BatchOptions {
     // empty: the stand-in. The front ends check it can be read first: an
     // image that cannot be is not heard (the stand-in is).
     std::u16string rhythmRomPath = {};
+    // The jobs write nothing whatever they find (-p, -m): no file of the
+    // batch is skipped as an earlier output.
+    bool measureOnly = false;
+    // No per-write rows: a row counting each part's clamped writes instead
+    // of the PEAK OVER rows (-q).
+    bool quiet = false;
+    // How many jobs a front end runs at once (-j); none: its own choice.
+    std::optional<std::size_t> jobs = std::nullopt;
 };
 
 class ConvertBatch : private OutputRules {
@@ -101,6 +118,9 @@ class ConvertBatch : private OutputRules {
     // The entries, in the order they run (album by album in album mode).
     std::size_t size() const { return entries_.size(); }
     const std::u16string& path(std::size_t index) const { return entries_[index].path; }
+    // How the rows name entry `index`: its path below the folder named that
+    // found it, or the file's name.
+    std::u16string_view shownName(std::size_t index) const;
     EntryKind kind(std::size_t index) const { return entries_[index].kind; }
 
     // Runs the job of input `index`; it appends only the job's own rows.
@@ -128,7 +148,13 @@ class ConvertBatch : private OutputRules {
         std::u16string path;     // the file, or the folder as given
         std::size_t album = 0;   // in album mode, its album
         std::size_t source = 0;  // a leftover: the entry whose output it is
+        // Found in a named folder: its path below that folder, and the
+        // sub-folder part of it (empty for the folder's own files).
+        std::u16string below = {}, subfolder = {};
     };
+    // The rules of one entry's job: the batch's, with the entry's output
+    // path (in its sub-folder of the output folder).
+    class EntryRules;
     struct Album {
         std::u16string label;             // the folder's path; empty for the files named directly
         std::size_t first = 0, end = 0;   // its entries
@@ -158,7 +184,14 @@ class ConvertBatch : private OutputRules {
     bool ClosesAlbum(std::size_t index) const;
 
     std::u16string OutputOf(const std::u16string& inputPath) const override;
+    // Entry `index`'s output path.
+    std::u16string OutputOfEntry(std::size_t index) const;
+    // Makes the sub-folders of the output folder that the entries' outputs
+    // go into (a run that converts several at once, before the first job).
+    void MakeOutputFolders();
     std::u16string CheckOutput(const std::u16string& outputPath) override;
+    std::u16string MakeOutputFolder(const std::u16string& outputPath,
+                                    FileFailure& failure) override;
     void OutputWritten(const FileStamp& written) override;
     bool DryRun() const override { return options_.dryRun; }
     bool DefersFolderFlush() const override { return defersFlush_; }

@@ -104,6 +104,9 @@ class Job {
         outputPath_ = rules_.OutputOf(path_);
         refusal_ = rules_.CheckOutput(outputPath_);
         if (refusal_.empty() && !rules_.DryRun()) {
+            refusal_ = rules_.MakeOutputFolder(outputPath_, result_.failure);
+        }
+        if (refusal_.empty() && !rules_.DryRun()) {
             output_.emplace(outputPath_, input_.permissions);
         }
     }
@@ -114,7 +117,7 @@ class Job {
         StartOutput();
         const FusedOutcome outcome =
             FusedRewriteToOutput(image_, layout_, RewriteAmountsOf(settings_, amounts_), log_,
-                                 output(), result_.message);
+                                 output(), result_.message, tally_);
         if (outcome == FusedOutcome::GaveUp) {
             output_.reset();  // started again by the two passes
         }
@@ -259,6 +262,7 @@ class Job {
                        : static_cast<double>(target) / 1e6;
         loudnessRow_ =
             FormatLoudnessGainLine(song->figures, after, aim, albumGain_.has_value(), gain, tally_);
+        result_.loudnessAfter = after;
         return true;
     }
 
@@ -275,6 +279,15 @@ class Job {
     // a dry run only noted) and, once it is, the gain rows.
     void Commit() {
         log_.Append(FormatSummaryLine(outputPath_, settings_, amounts_));
+        if (settings_.quiet) {
+            AppendClampedRow(log_, tally_);
+        }
+        result_.outputPath = outputPath_;
+        result_.amounts = amounts_;
+        result_.tally = tally_;
+        if (MovesByOneGain(settings_)) {
+            result_.gainMicroDb = amounts_.gainMicroDb;
+        }
         if (!refusal_.empty()) {
             result_.message = refusal_;
             return;

@@ -7,10 +7,12 @@
 #include <string>
 
 #include "base/log_sink.h"
+#include "job/amounts.h"
 #include "job/loudness_gain.h"
 #include "job/output_rules.h"
 #include "job/settings.h"
 #include "passes/peak_analysis.h"
+#include "passes/volume_rewrite.h"
 #include "platform/file_io.h"
 #include "render/loudness.h"
 
@@ -30,6 +32,15 @@ struct JobResult {
     // With -m and -L, the song as measured (an album's pre-pass keeps it, so
     // that the song's own job does not render it again).
     std::shared_ptr<const SongLoudness> song;
+    // What a job that got as far as its rewrite did, for machine-readable
+    // reports: the output it wrote (or, in a dry run, would have), the final
+    // amounts, one gain of every part (-g, -k, -L) in millionths of a dB,
+    // what the rewrite did part by part, and with -L the loudness after it.
+    std::u16string outputPath;
+    std::optional<FinalAmounts> amounts;
+    std::optional<std::int64_t> gainMicroDb;
+    std::optional<RewriteTally> tally;
+    std::optional<LoudnessFigures> loudnessAfter;
 };
 
 // Runs one job on the file at `path`, under the output rules of its batch.

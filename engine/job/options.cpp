@@ -179,6 +179,12 @@ void TickBatchOption(BatchOptions& options, Option option, std::u16string_view v
         case Option::RhythmRom:
             options.rhythmRomPath = valueText;
             return;
+        case Option::Quiet:
+            options.quiet = true;
+            return;
+        case Option::Jobs:
+            options.jobs = static_cast<std::size_t>(ParseNumberField(valueText));
+            return;
         default:
             return;
     }

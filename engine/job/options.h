@@ -40,6 +40,9 @@ enum class Option {
     Albums,        // -a
     DryRun,        // -n
     OutputFolder,  // -o DIR
+    Quiet,         // -q
+    Jobs,          // -j N
+    Json,          // --json
     RhythmRom,     // --rhythm-rom FILE
     Help,          // -h
     Version,       // --version
@@ -60,6 +63,9 @@ enum class ValueKind {
     Folder,    // a folder that must exist when the run starts
     File,      // a file that must exist when the run starts
 };
+
+// The most jobs a front end runs at once.
+inline constexpr std::int32_t kMostJobs = 8;
 
 // The values a number may have, both ends included.
 struct ValueRange {
@@ -265,7 +271,43 @@ inline constexpr std::array kOptions = {
         .value = ValueKind::Folder,
         .valueName = "DIR",
         .caption = u"-o : write the outputs into the folder",
-        .help = u"write the outputs into the folder DIR",
+        .help = u"write the outputs into the folder DIR (the\n"
+                u"                           files of a folder into the same sub-folders\n"
+                u"                           below DIR)",
+    },
+    OptionDescription{
+        .option = Option::Quiet,
+        .letter = 'q',
+        .longName = "quiet",
+        .role = OptionRole::Batch,
+        .shownIn = FrontEnds::CommandLine,
+        .help = u"no PEAK OVER rows: one row per file counts the\n"
+                u"                writes each part held at its loudest value\n"
+                u"                (clamped: FM 812 writes)",
+        .excludes = "v",
+        .excludesText = u"-q leaves out the rows -v asks for: it goes with no -v",
+    },
+    OptionDescription{
+        .option = Option::Jobs,
+        .letter = 'j',
+        .longName = "jobs",
+        .role = OptionRole::Batch,
+        .value = ValueKind::Number,
+        .range = ValueRange{1, kMostJobs},
+        .valueName = "N",
+        .shownIn = FrontEnds::CommandLine,
+        .help = u"convert N files at once, 1 to 8 (instead of\n"
+                u"                   MORLA_JOBS; default 2, with -m and -L every core)",
+    },
+    OptionDescription{
+        .option = Option::Json,
+        .longName = "json",
+        .role = OptionRole::Batch,
+        .shownIn = FrontEnds::CommandLine,
+        .help = u"one JSON object per file on standard output\n"
+                u"           (JSON Lines) instead of the rows",
+        .excludes = "v",
+        .excludesText = u"--json has no detail rows: it goes with no -v",
     },
     OptionDescription{
         .option = Option::RhythmRom,

@@ -24,6 +24,14 @@ class OutputRules {
     // At the write step, before anything is written: the empty text when the
     // job may write `outputPath`, else the job's message.
     virtual std::u16string CheckOutput(const std::u16string& outputPath) = 0;
+    // Before the output is made (not in a dry run): makes the folder it goes
+    // into when the batch's rules put it where there may be none yet. The
+    // empty text when it is there, else the job's message, with the
+    // system's reason in `failure`.
+    virtual std::u16string MakeOutputFolder(const std::u16string& /*outputPath*/,
+                                            FileFailure& /*failure*/) {
+        return {};
+    }
     // The job has written its output, now the file `written`.
     virtual void OutputWritten(const FileStamp& written) = 0;
     // A dry run: the job takes every step but the write, and reports here

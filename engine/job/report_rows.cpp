@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -188,6 +189,25 @@ std::u16string FormatLoudnessLine(const LoudnessFigures& figures) {
     return FormatText(
         "LOUDNESS: %.1f LUFS  RANGE=%.1f LU  TRUE PEAK=%.1f dBTP  SAMPLE PEAK=%.1f dBFS",
         figures.integratedLufs, figures.rangeLu, figures.truePeakDbtp, figures.samplePeakDbfs);
+}
+
+void AppendClampedRow(LogSink& log, const RewriteTally& tally) {
+    const std::pair<const char*, const PartTally*> parts[] = {
+        {"FM", &tally.fm},         {"SSG", &tally.ssg},    {"RHYTHM", &tally.rhythm},
+        {"PSG", &tally.psg},       {"ADPCM", &tally.adpcm},
+    };
+    std::u16string row;
+    for (const auto& [name, part] : parts) {
+        if (part->clamped == 0) {
+            continue;
+        }
+        row += row.empty() ? u"clamped: " : u", ";
+        row += FormatText("%s %llu %s", name, static_cast<unsigned long long>(part->clamped),
+                          part->clamped == 1 ? "write" : "writes");
+    }
+    if (!row.empty()) {
+        log.Append(row);
+    }
 }
 
 void AppendLoudnessRows(LogSink& log, const SongLoudness& song) {

@@ -35,6 +35,11 @@ std::u16string FormatSummaryLine(std::u16string_view outputPath, const VolumeSet
 void AppendGainRows(LogSink& log, const VolumeSettings& settings, const FinalAmounts& amounts,
                     const PeakLevels& own, const S98Layout& layout, const RewriteTally& tally);
 
+// With -q, after the summary: "clamped: FM 812 writes, SSG 1 write", the
+// writes each part held at its loudest value short of the amount, when any
+// part held any.
+void AppendClampedRow(LogSink& log, const RewriteTally& tally);
+
 // With -m, the rows of a song's loudness as heard:
 //   "LOUDNESS: -14.2 LUFS  RANGE=6.3 LU  TRUE PEAK=-2.9 dBTP  SAMPLE PEAK=-3.1 dBFS"
 //   ("LOUDNESS: silent" when no stretch of it reaches the meter's gate),

@@ -27,6 +27,7 @@ struct VolumeSettings {
     // -g: one gain for every part, in millionths of a dB (negative is quieter).
     std::optional<std::int64_t> gainMicroDb;
     bool showDetail = false;     // -v
+    bool quiet = false;          // -q: no PEAK OVER rows, a row counting them instead
     bool peakOnly = false;       // -p
     bool useSecondPeak = false;  // -2: FM normalizes from the loudest carrier below TL 0
     // -k: the normalize targets worked out as one gain for every part.

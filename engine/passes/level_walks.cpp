@@ -166,7 +166,7 @@ RewriteTally RewriteToOutput(const S98Image& image, const S98Layout& layout,
 
 FusedOutcome FusedRewriteToOutput(const S98Image& image, const S98Layout& layout,
                                   const RewriteAmounts& amounts, LogSink& log, OutputFile* output,
-                                  std::u16string& error) {
+                                  std::u16string& error, RewriteTally& tally) {
     AlgorithmTable algorithms;
     HeldRows held;
     FastRewrite<true> rewrite(image, layout, algorithms, amounts, held);
@@ -204,6 +204,7 @@ FusedOutcome FusedRewriteToOutput(const S98Image& image, const S98Layout& layout
         return FusedOutcome::GaveUp;
     }
     held.LogInStreamOrder(log);
+    tally = rewrite.tally();
     return FusedOutcome::Done;
 }
 

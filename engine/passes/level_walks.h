@@ -45,8 +45,9 @@ enum class FusedOutcome {
 // with, as the rewrite pass after an analysis would. When the rows or that
 // list grow beyond a few MiB the pass gives up, leaving `output` to be
 // started again; the image is never changed.
+// `tally` says what the walk did when it is Done.
 FusedOutcome FusedRewriteToOutput(const S98Image& image, const S98Layout& layout,
                                   const RewriteAmounts& amounts, LogSink& log, OutputFile* output,
-                                  std::u16string& error);
+                                  std::u16string& error, RewriteTally& tally);
 
 }  // namespace morla

@@ -89,6 +89,8 @@ void RewriteCommand::ReportTotalLevel(const S98Command& command, int channel, in
     if (peakOver) {
         ++tally_.fm.clamped;
         tally_.fm.clampedMove = std::max(tally_.fm.clampedMove, int{command.data});
+    }
+    if (peakOver && !amounts_.quiet) {
         log_.Append(FormatLine(line_, "%08x: PEAK OVER!       TL=%3d -> %3d",
                                static_cast<unsigned>(command.offset), command.data, 0));
     }
@@ -113,7 +115,7 @@ void RewriteCommand::RewriteSsgVolume(const S98Command& command) {
         }
         newValue = volumes.to[command.data];
         peakOver = volumes.over[command.data];
-        if (peakOver) {
+        if (peakOver && !amounts_.quiet) {
             log_.Append(FormatLine(line_, peakOverFormat, static_cast<unsigned>(command.offset),
                                    command.data, kSsgVolumeMax));
         }
@@ -151,7 +153,7 @@ void RewriteCommand::RewriteAdpcmLevel(const S98Command& command) {
     tally_.adpcmLevels[command.data] = true;
     const int newValue = adpcmLevels_.to[command.data];
     const bool peakOver = adpcmLevels_.over[command.data];
-    if (peakOver) {
+    if (peakOver && !amounts_.quiet) {
         log_.Append(FormatLine(line_, "%08x: PEAK OVER!       ADPCM=%3d -> %3d",
                                static_cast<unsigned>(command.offset), command.data,
                                kAdpcmLevelMax));
@@ -169,7 +171,7 @@ int RewriteCommand::ClampLevel(const S98Command& command, std::int64_t moved, in
                                const char* peakOverFormat, bool& peakOver) {
     // 64-bit: an amount near either end of the 32-bit range cannot overflow
     peakOver = moved > maximum;
-    if (peakOver) {
+    if (peakOver && !amounts_.quiet) {
         log_.Append(FormatLine(line_, peakOverFormat, static_cast<unsigned>(command.offset),
                                command.data, maximum));
     }

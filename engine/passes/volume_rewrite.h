@@ -29,6 +29,8 @@ struct RewriteAmounts {
     // (by the AY's own curve; in proportion).
     bool everyPart = false;
     std::int64_t gainMicroDb = 0;
+    // No PEAK OVER rows (-q): the tally still counts the clamped writes.
+    bool quiet = false;
 };
 
 // Whether the rewrite with `amounts` changes writes of devices of `type`.

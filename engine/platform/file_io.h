@@ -80,6 +80,13 @@ struct FileFailure {
     std::u16string reason;
 };
 
+// Makes the folder `path` and every folder above it that is missing, each
+// new one flushed into its parent on disk (so that an output renamed into it
+// later survives a power cut with its folder). True when `path` is a folder
+// now; false, with the system's reason, when a part of it could not be made
+// or is a file.
+bool MakeFolders(const std::u16string& path, FileFailure& failure);
+
 enum class ReadStatus {
     Ok,
     OpenError,        // missing, unreadable, or not a regular file

@@ -432,6 +432,37 @@ bool IsFolder(const std::u16string& path) {
     return ::stat(ToUtf8(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool MakeFolders(const std::u16string& path, FileFailure& failure) {
+    const std::string folder = ToUtf8(path);
+    struct stat status;
+    if (::stat(folder.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            return true;
+        }
+        failure = Failure(folder, ENOTDIR);
+        return false;
+    }
+    // The parent first, then this one, flushed into the parent.
+    std::string parent = folder;
+    while (parent.size() > 1 && parent.back() == '/') {
+        parent.pop_back();
+    }
+    const std::size_t slash = parent.rfind('/');
+    parent = slash == std::string::npos ? std::string() : parent.substr(0, slash + 1);
+    if (!parent.empty() && !MakeFolders(FromUtf8(parent), failure)) {
+        return false;
+    }
+    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+        failure = Failure(folder, errno);
+        return false;
+    }
+    if (!FlushFolder(parent, -1)) {
+        failure = Failure(parent.empty() ? "." : parent, errno);
+        return false;
+    }
+    return IsFolder(path) || (failure = Failure(folder, ENOTDIR), false);
+}
+
 ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image, InputFacts& facts) {
     const ReadStatus status = ReadFileInto(ToUtf8(path), image, facts);
     if (status != ReadStatus::Ok) {

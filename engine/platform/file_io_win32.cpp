@@ -333,6 +333,32 @@ bool IsFolder(const std::u16string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool MakeFolders(const std::u16string& path, FileFailure& failure) {
+    if (IsFolder(path)) {
+        return true;
+    }
+    // The parent first; NTFS journals the new folder's entry itself.
+    std::u16string parent = path;
+    while (!parent.empty() && (parent.back() == u'\\' || parent.back() == u'/')) {
+        parent.pop_back();
+    }
+    const std::size_t separator = parent.find_last_of(u"\\/");
+    parent = separator == std::u16string::npos ? std::u16string() : parent.substr(0, separator + 1);
+    if (!parent.empty() && !MakeFolders(parent, failure)) {
+        return false;
+    }
+    if (!CreateDirectoryW(NativePath(path).c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+        failure = Failure(path, GetLastError());
+        return false;
+    }
+    if (!IsFolder(path)) {
+        failure = Failure(path, ERROR_DIRECTORY);
+        return false;
+    }
+    return true;
+}
+
 ReadStatus ReadWholeFile(const std::u16string& path, S98Image& image, InputFacts& facts) {
     const ReadStatus status = ReadFileInto(path, image, facts);
     if (status != ReadStatus::Ok) {

@@ -712,12 +712,13 @@ TEST_F(MainWindowTest, DroppedFolderStandsForItsS98FilesInNaturalOrderSubFolders
 
     const std::wstring none = (dir / "none").wstring();
     EXPECT_FALSE(Drop({(dir / "songs").wstring(), none}).shown);
+    // A file of a sub-folder is named by its path below the folder dropped.
     EXPECT_EQ(CurrentRows(),
               Joined({{kInstruction},
                       ConvertedWithFm2(L"Track 1.s98"),
                       ConvertedWithFm2(L"track 2.s98"),
                       ConvertedWithFm2(L"Track 10.s98"),
-                      ConvertedWithFm2(L"a.s98"),
+                      {L"disc 2\\a.s98", L"output file:a_new.s98  volume down: FM=2", L"-> ok"},
                       {none, L"-> no .s98 file in this folder.", Summary(4, 0, 1)}}));
     EXPECT_EQ(ReadFileBytes(dir / "songs/disc 2/a_new.s98").size(), SmallSong().size());
 }
@@ -1316,10 +1317,12 @@ TEST_F(MainWindowTest, OutputFolderAndDryRunBoxesGiveTheBatchsFilesAndRows) {
     BatchOptions options;
     options.outputFolder = PathOf(dir / "out");
     const Rows expected = BatchRows(inputs, Options().Fm(2), options);
-    const Bytes a = ReadFileBytes(dir / "out/a_new.s98"), b = ReadFileBytes(dir / "out/b_new.s98");
+    // The sub-folder's file into the same sub-folder of the output folder.
+    const Bytes a = ReadFileBytes(dir / "out/a_new.s98"),
+                b = ReadFileBytes(dir / "out/disc/b_new.s98");
     ASSERT_FALSE(a.empty() || b.empty());
-    std::filesystem::remove(dir / "out/a_new.s98");
-    std::filesystem::remove(dir / "out/b_new.s98");
+    std::filesystem::remove_all(dir / "out");
+    std::filesystem::create_directory(dir / "out");
 
     Tick(window.C_fn);
     Type(window.E_fn, L"2");
@@ -1328,12 +1331,12 @@ TEST_F(MainWindowTest, OutputFolderAndDryRunBoxesGiveTheBatchsFilesAndRows) {
     EXPECT_FALSE(Drop({(dir / "in").wstring()}).shown);
     EXPECT_EQ(CurrentRows(), Joined({{kInstruction}, expected, {Summary(2)}}));
     EXPECT_EQ(ReadFileBytes(dir / "out/a_new.s98"), a);
-    EXPECT_EQ(ReadFileBytes(dir / "out/b_new.s98"), b);
+    EXPECT_EQ(ReadFileBytes(dir / "out/disc/b_new.s98"), b);
     EXPECT_EQ(FolderEntries(dir / "in"), (std::vector<std::string>{"a.s98", "disc"}));
 
     // A dry run: the same rows as the engine's, nothing written.
-    std::filesystem::remove(dir / "out/a_new.s98");
-    std::filesystem::remove(dir / "out/b_new.s98");
+    std::filesystem::remove_all(dir / "out");
+    std::filesystem::create_directory(dir / "out");
     options.dryRun = true;
     const Rows dryRows = BatchRows(inputs, Options().Fm(2), options);
     Tick(window.C_n);
