@@ -110,8 +110,8 @@ void JobWalk(benchmark::State& state, Source source, Walk walk, const morla::Dec
             case Walk::Fused: {
                 std::u16string error;
                 morla::RewriteTally tally;
-                auto outcome = morla::FusedRewriteToOutput(image, layout, amounts, log, nullptr,
-                                                           error, tally);
+                auto outcome =
+                    morla::FusedRewriteToOutput(image, layout, amounts, log, nullptr, error, tally);
                 benchmark::DoNotOptimize(outcome);
                 break;
             }

@@ -79,10 +79,9 @@ std::string JsonLineOf(const morla::ConvertBatch& batch, std::size_t index,
     line["status"] = StatusOf(batch, index, settings, options, result);
     // The outcome row's text after "-> " for anything but a plain success.
     const std::u16string outcome = rows.empty() ? std::u16string() : rows.back();
-    line["message"] = !result.message.empty() ? Text(result.message)
-                      : outcome.starts_with(u"-> ") && outcome != u"-> ok"
-                          ? Text(outcome.substr(3))
-                          : Json(nullptr);
+    line["message"] = !result.message.empty()                              ? Text(result.message)
+                      : outcome.starts_with(u"-> ") && outcome != u"-> ok" ? Text(outcome.substr(3))
+                                                                           : Json(nullptr);
     line["output"] = result.outputPath.empty() ? Json(nullptr) : Text(result.outputPath);
     line["peaks"] = result.peaks ? PeaksOf(*result.peaks) : Json(nullptr);
     if (result.amounts) {
@@ -93,9 +92,8 @@ std::string JsonLineOf(const morla::ConvertBatch& batch, std::size_t index,
     } else {
         line["amounts"] = nullptr;
     }
-    line["gain_db"] = result.gainMicroDb
-                          ? Json(static_cast<double>(*result.gainMicroDb) / 1e6)
-                          : Json(nullptr);
+    line["gain_db"] =
+        result.gainMicroDb ? Json(static_cast<double>(*result.gainMicroDb) / 1e6) : Json(nullptr);
     line["clamped"] = result.tally ? ClampedOf(*result.tally) : Json(nullptr);
     if (result.song) {
         Json loudness = FiguresOf(result.song->figures);
@@ -105,7 +103,8 @@ std::string JsonLineOf(const morla::ConvertBatch& batch, std::size_t index,
     } else {
         line["loudness"] = nullptr;
     }
-    line["loudness_after"] = result.loudnessAfter ? FiguresOf(*result.loudnessAfter) : Json(nullptr);
+    line["loudness_after"] =
+        result.loudnessAfter ? FiguresOf(*result.loudnessAfter) : Json(nullptr);
     Json shown = Json::array();
     for (const std::u16string& row : rows) {
         shown.push_back(Text(row));

@@ -78,9 +78,10 @@ TEST(CliCollection, FolderStandsForItsFilesInNaturalOrder) {
     EXPECT_EQ(run.err, "");
     std::vector<std::string> rows;
     // Named by their paths below the folder given.
-    const std::vector<std::string> order = {
-        "link.s98",      "Track 1.S98",            "track 2.s98",   "track 10.s98",
-        "Disc 1/d1.s98", "Disc 1/Bonus/bonus.s98", "disc 2/d2.s98", "disc 10/d10.s98"};
+    const std::vector<std::string> order = {"link.s98",      "Track 1.S98",
+                                            "track 2.s98",   "track 10.s98",
+                                            "Disc 1/d1.s98", "Disc 1/Bonus/bonus.s98",
+                                            "disc 2/d2.s98", "disc 10/d10.s98"};
     for (const std::string& name : order) {
         const std::vector<std::string> own = RowsOf(name);
         rows.insert(rows.end(), own.begin(), own.end());

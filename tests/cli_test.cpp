@@ -211,9 +211,11 @@ TEST(Cli, NoOptionToRunIsRefusedBeforeAnyFile) {
         {{}, "no option given: " + needed},
         {{"x.s98"}, "no option given: " + needed},
         {{"-a", "x.s98"}, "no option to run given: -a, -n, -o, -q and -j go with one; " + needed},
-        {{"--dry-run", "x.s98"}, "no option to run given: -a, -n, -o, -q and -j go with one; " + needed},
+        {{"--dry-run", "x.s98"},
+         "no option to run given: -a, -n, -o, -q and -j go with one; " + needed},
         {{"-n", "x.s98"}, "no option to run given: -a, -n, -o, -q and -j go with one; " + needed},
-        {{"-an", "-o", "nowhere"}, "no option to run given: -a, -n, -o, -q and -j go with one; " + needed},
+        {{"-an", "-o", "nowhere"},
+         "no option to run given: -a, -n, -o, -q and -j go with one; " + needed},
     };
     for (const auto& c : cases) {
         const CliRun run = Morla(dir, c.arguments);

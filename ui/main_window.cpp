@@ -670,9 +670,6 @@ void TMORLA_MAIN::ConvertPaths(std::vector<std::u16string> paths) {
     // Jobs that write nothing have no earlier output to skip.
     const morla::VolumeSettings asked = GatherSettings();
     options.measureOnly = asked.peakOnly || asked.measure;
-    // Jobs that write nothing have no earlier output to skip.
-    const morla::VolumeSettings asked = GatherSettings();
-    options.measureOnly = asked.peakOnly || asked.measure;
     const morla::OptionSet ticked = TickedOptions();
     for (const morla::OptionDescription& option : morla::kOptions) {
         if (option.role == morla::OptionRole::Batch && ticked.Has(option.option)) {

@@ -114,7 +114,7 @@ FinalAmounts WorkOutAmounts(const VolumeSettings& settings, const PeakLevels& pe
 }
 
 RewriteAmounts RewriteAmountsOf(const VolumeSettings& settings, const FinalAmounts& amounts) {
-    return {amounts.fmDown,  amounts.ssgDown,          amounts.rhythmDown, settings.showDetail,
+    return {amounts.fmDown,  amounts.ssgDown,          amounts.rhythmDown,  settings.showDetail,
             amounts.psgDown, MovesByOneGain(settings), amounts.gainMicroDb, settings.quiet};
 }
 

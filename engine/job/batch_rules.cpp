@@ -179,7 +179,7 @@ std::u16string ConvertBatch::MakeOutputFolder(const std::u16string& outputPath,
     }
     const std::u16string_view folder = FolderPart(outputPath);
     return folder.empty() || MakeFolders(std::u16string(folder), failure) ? std::u16string()
-                                                                           : kOutputOpenError;
+                                                                          : kOutputOpenError;
 }
 
 void ConvertBatch::MakeOutputFolders() {

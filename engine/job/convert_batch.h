@@ -41,10 +41,10 @@ namespace morla {
 // A file whose name is the output name of another file of the batch in the
 // same folder (X_new.s98 beside X.s98) is that file's earlier output, unless
 // the jobs only measure (-p, -m: nothing is written, so such a file is
-// measured like any other): it is skipped ("skipped: output of X.s98", a success), is no input for the rule
-// above, and X's job replaces it. That holds for every entry that reaches it,
-// found in a folder or named directly, once or more (`G G/X_new.s98` skips
-// both). So running the same batch twice gives the same files and results.
+// measured like any other): it is skipped ("skipped: output of X.s98", a success), is no input for
+// the rule above, and X's job replaces it. That holds for every entry that reaches it, found in a
+// folder or named directly, once or more (`G G/X_new.s98` skips both). So running the same batch
+// twice gives the same files and results.
 //
 // Outputs go beside their inputs, or into one folder given at the start: the
 // files named directly into that folder itself, the files a named folder

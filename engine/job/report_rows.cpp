@@ -193,8 +193,8 @@ std::u16string FormatLoudnessLine(const LoudnessFigures& figures) {
 
 void AppendClampedRow(LogSink& log, const RewriteTally& tally) {
     const std::pair<const char*, const PartTally*> parts[] = {
-        {"FM", &tally.fm},         {"SSG", &tally.ssg},    {"RHYTHM", &tally.rhythm},
-        {"PSG", &tally.psg},       {"ADPCM", &tally.adpcm},
+        {"FM", &tally.fm},   {"SSG", &tally.ssg},     {"RHYTHM", &tally.rhythm},
+        {"PSG", &tally.psg}, {"ADPCM", &tally.adpcm},
     };
     std::u16string row;
     for (const auto& [name, part] : parts) {
