@@ -26,6 +26,7 @@
 #include "api/morla.h"
 #include "json_report.h"
 #include "process/process.h"
+#include "progress_line.h"
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -465,6 +466,14 @@ int ConvertFiles(const Batch& request, const morla::BatchOptions& options, std::
     // mode, measures each album and opens it with its rows.
     morla::ConvertBatch batch(request.files, options);
     bool allConverted = true;
+    // On a terminal, how far the batch has got: put away while rows and
+    // reasons go out, so that none shares its line.
+    ProgressLine progress(stderr, batch.size());
+    const auto working = [&](std::size_t next) {
+        progress.Working(next, next < batch.size() ? ProgressFolder(request.files, batch.path(next))
+                                                   : std::u16string());
+    };
+    working(0);
     // After a file's rows: out before the next file's, and its reason on
     // standard error. False once standard output fails: no further file starts.
     const auto finished = [&](const morla::JobResult& result) {
@@ -497,25 +506,42 @@ int ConvertFiles(const Batch& request, const morla::BatchOptions& options, std::
     // rows can run into millions for one file, so with -v they go straight
     // out, one file at a time.
     if (jobs == 1 || settings.showDetail) {
+        // -v rows reach a terminal while their job runs: no line beside them.
+        const bool lineBesideRows = !settings.showDetail || !morla::IsTerminal(stdout);
+        if (!lineBesideRows) {
+            progress.Hide();
+        }
         for (std::size_t index = 0; index < batch.size(); ++index) {
             morla::JobResult result;
             if (json) {
                 RowsSink rows;
                 result = batch.Convert(index, settings, rows);
+                progress.Hide();
                 report(index, result, rows.rows);
             } else {
                 result = batch.Convert(index, settings, sink);
+                progress.Hide();
             }
-            if (!finished(result)) {
+            const bool goOn = finished(result);
+            working(index + 1);
+            if (lineBesideRows) {
+                progress.Show();
+            }
+            if (!goOn) {
                 break;
             }
         }
     } else {
         batch.ConvertAll(settings, jobs, [&](const morla::FinishedJob& job) {
+            progress.Hide();
             report(job.index, job.result, job.rows);
-            return finished(job.result);
+            const bool goOn = finished(job.result);
+            working(job.index + 1);
+            progress.Show();
+            return goOn;
         });
     }
+    progress.Hide();  // for good: a write error may follow
     return Finish(allConverted ? kExitOk : kExitJobFailed);
 }
 

@@ -1,7 +1,8 @@
 # What `cmake --install` puts where, beyond the programs, and the packages
 # `cpack` makes of it (scripts/release makes them all into dist/):
 #   the Windows build (MinGW-w64): a zip with both programs and the
-#     documents at its top, morla_GUI-<version>-windows-x86_64.zip;
+#     documents at its top (the README's docs/ beside it),
+#     morla_GUI-<version>-windows-x86_64.zip;
 #   elsewhere: a Debian package of the command line, morla_<version>_<arch>.deb,
 #     with its man page, bash completion and documents.
 if(WIN32)
@@ -12,6 +13,9 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
               ${PROJECT_SOURCE_DIR}/CHANGELOG.md
         DESTINATION ${MORLA_DOC_DESTINATION})
+# The documents the README links (docs/building.md, the screenshot, ...),
+# in a docs/ beside it, so that its links work where it is installed.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION ${MORLA_DOC_DESTINATION})
 set(MORLA_MAINTAINER "morla_GUI developers <morla@example.org>")
 if(WIN32)
     # The licences of the libraries built into the programs, beside LICENSE.

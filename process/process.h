@@ -5,6 +5,7 @@
 // is here too, for the tests of the file layer's failure paths.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,14 @@ void OpenClosedStandardDescriptors();
 // ~/.config on POSIX systems, %APPDATA% on Windows, with `program` below it).
 // Folders that cannot be found are left out.
 std::vector<std::u16string> UserFileFolders(const char* program);
+
+// Whether `stream` is a terminal a person watches (a console on Windows),
+// not a file, a pipe or the null device.
+bool IsTerminal(std::FILE* stream);
+
+// How many columns wide the terminal of `stream` is; 80 when that cannot be
+// told (no terminal, or one that does not say).
+int TerminalColumns(std::FILE* stream);
 
 // Makes the next OutputFile (or folder flush, FlushFolderToDisk) fail at
 // `step` as if the system had reported an input/output error there, or at

@@ -1,6 +1,8 @@
-// The process helpers on POSIX systems: signal handlers and descriptors.
+// The process helpers on POSIX systems: signal handlers, descriptors and the
+// terminal.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,6 +65,21 @@ std::vector<std::u16string> UserFileFolders(const char* program) {
         folders.push_back(FromUtf8(std::string(home) + "/.config/" + program));
     }
     return folders;
+}
+
+bool IsTerminal(std::FILE* stream) {
+    const int fd = ::fileno(stream);
+    return fd >= 0 && ::isatty(fd) == 1;
+}
+
+int TerminalColumns(std::FILE* stream) {
+    constexpr int kUnknown = 80;
+    const int fd = ::fileno(stream);
+    struct winsize size {};
+    if (fd < 0 || ::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+        return kUnknown;
+    }
+    return size.ws_col;
 }
 
 }  // namespace morla

@@ -1,7 +1,9 @@
-// The process helpers on Windows: the console's control handler.
+// The process helpers on Windows: the console's control handler and its
+// window.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <io.h>
 #include <windows.h>
 
 #include <string>
@@ -48,6 +50,38 @@ std::vector<std::u16string> UserFileFolders(const char* program) {
         folders.push_back(folder);
     }
     return folders;
+}
+
+namespace {
+
+// The console behind `stream`, or nullptr. (_isatty is true for NUL too, which
+// is a character device but no console; GetConsoleMode answers only for a
+// console.)
+HANDLE ConsoleOf(std::FILE* stream) {
+    const int fd = _fileno(stream);
+    if (fd < 0) {
+        return nullptr;
+    }
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+}  // namespace
+
+bool IsTerminal(std::FILE* stream) {
+    return ConsoleOf(stream) != nullptr;
+}
+
+int TerminalColumns(std::FILE* stream) {
+    constexpr int kUnknown = 80;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    const HANDLE console = ConsoleOf(stream);
+    if (console == nullptr || !GetConsoleScreenBufferInfo(console, &info)) {
+        return kUnknown;
+    }
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? columns : kUnknown;
 }
 
 }  // namespace morla

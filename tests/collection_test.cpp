@@ -106,9 +106,9 @@ TEST(Collection, EachFolderIsAnAlbumOfItsOwn) {
             names.push_back(row);
         }
     }
-    // Named by their paths below the folder given.
-    EXPECT_EQ(names, (std::vector<std::string>{"loose1.s98", "a.s98", "b.s98", "disc 2/c.s98",
-                                               "loose2.s98"}));
+    // Named by their paths below the folder given, with the system's separator.
+    const std::string c = ToUtf8(PathInFolder(u"disc 2", u"c.s98"));
+    EXPECT_EQ(names, (std::vector<std::string>{"loose1.s98", "a.s98", "b.s98", c, "loose2.s98"}));
     const BatchRows run = RunPaths(
         {PathOf(dir / "loose1.s98"), game, PathOf(dir / "nothing"), PathOf(dir / "loose2.s98")},
         {u"", true}, Options().FmTarget(127));
@@ -130,7 +130,7 @@ TEST(Collection, EachFolderIsAnAlbumOfItsOwn) {
                                                   "-> S98 version error.",
                                                   "ALBUM: " + ToUtf8(PathInFolder(game, u"disc 2")),
                                                   "ALBUM PEAK: FM=10(2nd=10)",
-                                                  "disc 2/c.s98",
+                                                  c,
                                                   "output file:c_new.s98  volume down: FM=-10",
                                                   "-> ok",
                                                   ToUtf8(PathOf(dir / "nothing")),

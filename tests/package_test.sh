@@ -3,11 +3,12 @@
 # a user would:
 #   tests/package_test.sh deb BUILD_DIR VERSION REPOSITORY
 #     the Debian package: its files, its control fields, its copyright and
-#     changelog, lintian's checks, and the morla in it answers with the
-#     version;
+#     changelog, lintian's checks, the README's links, and the morla in it
+#     answers with the version;
 #   tests/package_test.sh zip BUILD_DIR VERSION REPOSITORY NATIVE_MORLA
-#     the Windows zip: exactly both programs, the documents and the licences
-#     of the libraries built in, in one folder;
+#     the Windows zip: exactly both programs, the documents (with the ones
+#     the README links, under docs/) and the licences of the libraries built
+#     in, in one folder, and the README's links;
 #     its morla.exe, started under Wine from another folder, gives the rows
 #     the native morla gives on a real song.
 set -uo pipefail
@@ -19,6 +20,29 @@ fail() {
 }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+# Every relative link of the shipped README, and of the other documents
+# shipped with it, leads to a file in the package: check_links DOCUMENTS_FOLDER. (Links to
+# the web and to a heading of the same page are left out; a heading after a
+# file's name, file.md#heading, is checked as the file.)
+check_links() {
+    local folder=$1 document target links=0
+    [ -f "$folder/README.md" ] || { fail "no README.md in ${folder#"$work"/}"; return; }
+    while IFS= read -r document; do
+        while IFS= read -r target; do
+            target=${target#](}
+            target=${target%)}
+            target=${target%% *}  # a title after the address
+            case $target in
+            '' | \#* | *://* | mailto:*) continue ;;
+            esac
+            links=$((links + 1))
+            [ -e "$(dirname "$document")/${target%%#*}" ] ||
+                fail "${document#"$folder"/} links $target, which is not in the package"
+        done < <(grep -o '](\([^)]*\))' "$document")
+    done < <(find "$folder" -name '*.md')
+    [ "$links" -gt 0 ] || fail "found no relative link in the shipped README and documents"
+}
 
 # The changelog's newest release is this version.
 newest=$(sed -n 's/^## \([0-9][0-9.]*\) - .*/\1/p' "$repository/CHANGELOG.md" | head -n 1)
@@ -66,6 +90,7 @@ deb)
         " Copyright (c) 2021, Aaron Giles" " Copyright (c) 2011 Jan Kokemüller"; do
         grep -qxF -- "$line" "$copyright" || fail "the copyright file lacks '$line'"
     done
+    check_links "$work/root/usr/share/doc/morla"
     zcat "$work/root/usr/share/doc/morla/changelog.gz" | head -n 1 | grep -q "^morla ($version) " ||
         fail "changelog.gz does not begin with version $version"
     "$work/root/usr/bin/morla" --version | head -n 1 | grep -q "^morla $version " ||
@@ -78,12 +103,17 @@ zip)
     zip=$work/out/$name.zip
     [ -f "$zip" ] || { fail "no $name.zip made"; exit 1; }
     unzip -Z1 "$zip" | grep -v '/$' | sort >"$work/files"
-    printf '%s\n' "$name/CHANGELOG.md" "$name/LICENSE" "$name/README.md" "$name/morla.exe" \
-        "$name/morla_GUI.exe" "$name/LICENSE.ymfm.txt" "$name/LICENSE.libebur128.txt" \
-        "$name/LICENSE.libebur128-queue.txt" | sort >"$work/expected"
+    # The documents the README links are in the repository's docs/, shipped whole.
+    {
+        printf '%s\n' "$name/CHANGELOG.md" "$name/LICENSE" "$name/README.md" "$name/morla.exe" \
+            "$name/morla_GUI.exe" "$name/LICENSE.ymfm.txt" "$name/LICENSE.libebur128.txt" \
+            "$name/LICENSE.libebur128-queue.txt"
+        (cd "$repository" && find docs -type f | sed "s|^|$name/|")
+    } | sort >"$work/expected"
     diff -u "$work/expected" "$work/files" || fail "the zip does not hold exactly the programs and documents"
     mkdir "$work/unpacked" "$work/elsewhere"
     unzip -q "$zip" -d "$work/unpacked"
+    check_links "$work/unpacked/$name"
     # A real song when the samples are there, else a small one made here: an
     # OPNA carrier at TL 20, an SSG volume of 12 and a rhythm level of 40.
     if [ -f "$repository/../shared/samples/Lotus.s98" ]; then
