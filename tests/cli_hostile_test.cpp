@@ -195,8 +195,11 @@ TEST(CliHostile, ReaderThatGoesAwayLeavesNoTemporaryFile) {
         WriteFileBytes(dir / Printf("v%d.s98", i), ListedSong(20000));
         names.push_back(Printf("v%d.s98", i));
     }
-    WriteSongs(dir, 12);
-    std::vector<std::string> songs = SongNames(12);
+    // Enough files that the run outlasts the batch's wait for a folder flush
+    // (rows come out in groups, once the flush that covers them is done):
+    // the reader is gone while rows are still to come.
+    WriteSongs(dir, 200);
+    std::vector<std::string> songs = SongNames(200);
     names.insert(names.end(), songs.begin(), songs.end());
     std::vector<std::string> detail = {"-v", "-f3", "-s1", "-r2"};
     std::vector<std::string> plain = {"-f3", "-s1", "-r2"};

@@ -234,39 +234,36 @@ JobResult ConvertBatch::Convert(std::size_t index, const VolumeSettings& setting
 
 void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t workers,
                               const FinishedJobHandler& handle) {
-    // Folder flushes are shared only among jobs that run at once, and every
-    // job is settled before it is handed on.
-    SharedFolderFlushes flushes;
+    // Jobs run at once leave their folder flushes to the group commit, which
+    // hands each job on, in input order, once a flush that started after its
+    // rename has finished.
+    GroupCommit group(handle);
     struct FlushTheRest {
         ConvertBatch& batch;
-        SharedFolderFlushes& flushes;
+        GroupCommit& group;
         ~FlushTheRest() {
             batch.defersFlush_ = false;
-            flushes.FlushTheRest();
+            group.FlushTheRest();
         }
-    } flushTheRest{*this, flushes};
+    } flushTheRest{*this, group};
     const auto convert = [&](std::size_t index, LogSink& log) {
         JobResult result = Convert(index, settings, log);
         if (result.pendingFlush) {
-            flushes.Deferred(*result.pendingFlush);
+            group.Deferred(*result.pendingFlush);
         }
         return result;
     };
-    const auto settled = [&](const FinishedJob& finished) {
-        if (!finished.result.pendingFlush) {
-            return handle(finished);
-        }
-        FinishedJob job = finished;
-        flushes.Settle(job);
-        return handle(job);
-    };
+    const auto waits = [&](const FinishedJob& finished) { return group.Add(finished); };
+    const auto idle = [&] { return group.Tick(); };
     defersFlush_ = workers > 1;
     if (!settings.peakOnly && !settings.measure) {
         MakeOutputFolders();  // so that the rules below can identify them
     }
     const std::vector<bool> alone = JobsThatRunAlone(settings);
     if (!options_.albums) {
-        RunOnPool(0, size(), workers, alone, convert, settled);
+        if (RunOnPool(0, size(), workers, alone, convert, waits, idle)) {
+            group.Drain();
+        }
         return;
     }
     // Album by album: each measured, then converted, before the next.
@@ -277,7 +274,7 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
         if (OpensAlbum(first) && NeedsAlbumPeaks(settings)) {
             MeasureAlbum(album, settings, workers);
         }
-        if (!RunOnPool(first, end, workers, alone, convert, settled)) {
+        if (!RunOnPool(first, end, workers, alone, convert, waits, idle) || !group.Drain()) {
             return;
         }
         first = end;

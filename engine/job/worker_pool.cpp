@@ -28,8 +28,8 @@ struct Slot : LogSink {
 // 2 x `workers` to be handed on, so a long job holds back few finished ones,
 // and few have run past a stop.
 bool RunOnPool(std::size_t first, std::size_t end, std::size_t workers,
-               const std::vector<bool>& alone, const PoolJob& job,
-               const FinishedJobHandler& handle) {
+               const std::vector<bool>& alone, const PoolJob& job, const FinishedJobHandler& handle,
+               const PoolIdle& idle) {
     if (workers <= 1) {
         for (std::size_t index = first; index < end; ++index) {
             Slot slot;
@@ -107,7 +107,15 @@ bool RunOnPool(std::size_t first, std::size_t end, std::size_t workers,
         Slot& slot = slotOf(index);
         {
             std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return slot.finished; });
+            while (!changed.wait_for(lock, kPoolIdleEvery, [&] { return slot.finished; })) {
+                if (idle) {
+                    lock.unlock();
+                    if (!idle()) {
+                        return false;
+                    }
+                    lock.lock();
+                }
+            }
         }
         if (slot.error) {
             std::rethrow_exception(slot.error);
@@ -127,43 +135,108 @@ bool RunOnPool(std::size_t first, std::size_t end, std::size_t workers,
     return true;
 }
 
-void SharedFolderFlushes::Deferred(const PendingFolderFlush& pending) {
+GroupCommit::GroupCommit(FinishedJobHandler handle, Bounds bounds)
+    : handle_(std::move(handle)), bounds_(bounds) {}
+
+void GroupCommit::Deferred(const PendingFolderFlush& pending) {
     const std::lock_guard hold(mutex_);
     std::uint64_t& last = deferred_[pending.folder];
     last = std::max(last, pending.renamed);
 }
 
-void SharedFolderFlushes::Settle(FinishedJob& job) {
-    if (!job.result.pendingFlush) {
-        return;
+bool GroupCommit::Add(const FinishedJob& job) {
+    if (stopped_) {
+        return false;
     }
-    const PendingFolderFlush pending = *job.result.pendingFlush;
-    job.result.pendingFlush.reset();
-    Flush& flush = done_[pending.folder];
-    if (flush.covered < pending.renamed) {
-        // Covers every rename done by now, this job's and those of the jobs
-        // that finished meanwhile into the same folder.
-        flush.covered = RenamesSoFar();
-        FileFailure failure;
-        flush.failure.reset();
-        if (!FlushFolderToDisk(pending, failure)) {
-            flush.failure = failure;
+    waiting_.push_back(job);
+    rowsWaiting_ += job.rows.size();
+    if (job.result.pendingFlush) {
+        ++renamesWaiting_[job.result.pendingFlush->folder];
+        if (!oldest_) {
+            oldest_ = Clock::now();
         }
     }
-    if (flush.failure) {
-        // The rename stands, but the job cannot promise it is on disk.
-        job.result.message = kOutputWriteError;
-        job.result.failure = *flush.failure;
-        if (!job.rows.empty()) {
-            job.rows.back() = u"-> " + job.result.message;
-        }
+    if (!oldest_) {
+        return HandOnUnflushed();  // nothing to flush: the rows go on at once
     }
+    const bool full =
+        rowsWaiting_ >= bounds_.rows ||
+        std::any_of(renamesWaiting_.begin(), renamesWaiting_.end(),
+                    [&](const auto& folder) { return folder.second >= bounds_.renames; });
+    return full || Clock::now() - *oldest_ >= bounds_.wait ? Commit() : true;
 }
 
-void SharedFolderFlushes::FlushTheRest() {
+bool GroupCommit::Tick() {
+    if (stopped_) {
+        return false;
+    }
+    return oldest_ && Clock::now() - *oldest_ >= bounds_.wait ? Commit() : true;
+}
+
+bool GroupCommit::Drain() {
+    if (stopped_) {
+        return false;
+    }
+    return oldest_ ? Commit() : HandOnUnflushed();
+}
+
+bool GroupCommit::HandOnUnflushed() {
+    while (!waiting_.empty()) {
+        FinishedJob job = std::move(waiting_.front());
+        waiting_.pop_front();
+        rowsWaiting_ -= job.rows.size();
+        if (!handle_(job)) {
+            stopped_ = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool GroupCommit::Commit() {
+    // One flush per folder, started after every waiting job's rename: it
+    // covers them all (and any rename a worker has made since).
+    std::map<std::u16string, PendingFolderFlush> folders;
+    for (const FinishedJob& job : waiting_) {
+        if (job.result.pendingFlush) {
+            folders.insert_or_assign(job.result.pendingFlush->folder, *job.result.pendingFlush);
+        }
+    }
+    std::map<std::u16string, std::optional<FileFailure>> failures;
+    for (const auto& [folder, pending] : folders) {
+        std::uint64_t& covered = covered_[folder];
+        const std::uint64_t now = RenamesSoFar();
+        FileFailure failure;
+        if (FlushFolderToDisk(pending, failure)) {
+            covered = std::max(covered, now);
+            failures[folder] = std::nullopt;
+        } else {
+            failures[folder] = failure;
+        }
+    }
+    for (FinishedJob& job : waiting_) {
+        if (!job.result.pendingFlush) {
+            continue;
+        }
+        const std::optional<FileFailure>& failure = failures[job.result.pendingFlush->folder];
+        job.result.pendingFlush.reset();
+        if (failure) {
+            job.result.message = kOutputWriteError;
+            job.result.failure = *failure;
+            if (!job.rows.empty()) {
+                job.rows.back() = u"-> " + job.result.message;
+            }
+        }
+    }
+    renamesWaiting_.clear();
+    oldest_.reset();
+    return HandOnUnflushed();
+}
+
+void GroupCommit::FlushTheRest() {
     const std::lock_guard hold(mutex_);
     for (const auto& [folder, last] : deferred_) {
-        if (done_[folder].covered < last) {
+        if (covered_[folder] < last) {
             FileFailure ignored;
             FlushFolderToDisk(PendingFolderFlush{folder, last, nullptr}, ignored);
         }

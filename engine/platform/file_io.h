@@ -135,6 +135,9 @@ struct WriteOutcome {
 // How many outputs this process has renamed into place so far. A folder
 // flush started after the n-th rename covers that rename.
 std::uint64_t RenamesSoFar();
+// How many folder flushes (FlushFolderToDisk, or a Commit's own) this
+// process has asked the system for so far.
+std::uint64_t FolderFlushesSoFar();
 
 // Flushes the folder of `pending` to disk, so that the renames in it survive
 // a power cut: renames up to RenamesSoFar() at the call are covered. A folder

@@ -358,7 +358,10 @@ bool FlushFileSystem(int fd) {
 // the rename durable by themselves. A folder that cannot be opened is not
 // flushed through: the flush of the file system of the renamed file (`output`,
 // a descriptor of it, or -1) covers the rename instead, or nothing does.
+std::atomic<std::uint64_t> folderFlushes{0};
+
 bool FlushFolder(const std::string& folder, int output) {
+    ++folderFlushes;
     Descriptor dir(OpenFolderToFlush(folder));
     if (!dir.valid()) {
         return FlushFileSystem(output);
@@ -561,6 +564,10 @@ void OutputFile::WriteAt(std::size_t offset, const std::uint8_t* bytes, std::siz
 namespace {
 std::atomic<std::uint64_t> renames{0};
 }  // namespace
+
+std::uint64_t FolderFlushesSoFar() {
+    return folderFlushes.load();
+}
 
 std::uint64_t RenamesSoFar() {
     return renames.load();
