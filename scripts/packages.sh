@@ -28,4 +28,4 @@ SANITIZE_PACKAGES=(clang libclang-rt-14-dev)
 RELEASE_PACKAGES=(cmake make g++ help2man groff-base dpkg-dev nlohmann-json3-dev gcc-mingw-w64-x86-64-posix
                   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 # The benchmarks.
-BENCH_PACKAGES=(libbenchmark-dev time hyperfine)
+BENCH_PACKAGES=(libbenchmark-dev time hyperfine strace)

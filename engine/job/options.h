@@ -297,7 +297,7 @@ inline constexpr std::array kOptions = {
         .valueName = "N",
         .shownIn = FrontEnds::CommandLine,
         .help = u"convert N files at once, 1 to 8 (instead of\n"
-                u"                   MORLA_JOBS; default 2, with -m and -L every core)",
+                u"                   MORLA_JOBS; default 4, with -m and -L every core)",
     },
     OptionDescription{
         .option = Option::Json,
