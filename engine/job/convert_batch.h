@@ -136,9 +136,14 @@ class ConvertBatch : private OutputRules {
 
     // Runs Convert on every input, up to `workers` jobs at a time, and hands
     // each finished job to `handle` on the calling thread, in input order.
-    // A job starts only among the next 2 x `workers` to be handed on (see
-    // RunOnPool, worker_pool.h). When `handle` returns false no further job
-    // starts; the running ones end, unreported.
+    // With more than one worker the jobs leave their folder flushes to the
+    // batch's group commit (GroupCommit, worker_pool.h): a finished job waits
+    // there with its rows while the workers go on, and is handed on once a
+    // flush that started after its rename has finished (at most 50 ms, 64
+    // renames into a folder or 64Ki rows later). A job starts only among the
+    // next 2 x `workers` not yet taken by the group commit (see RunOnPool).
+    // When `handle` returns false no further job starts; the running ones
+    // end, unreported, and their outputs are flushed.
     void ConvertAll(const VolumeSettings& settings, std::size_t workers,
                     const FinishedJobHandler& handle);
 
