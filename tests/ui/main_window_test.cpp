@@ -1085,17 +1085,35 @@ std::filesystem::path ProgramFolder() {
     return std::filesystem::path(self).parent_path();
 }
 
+// %APPDATA% pointing at a folder of the test's own while it lives, as it was
+// afterwards.
+class TestAppData {
+  public:
+    TestAppData() {
+        wchar_t saved[32768] = {};
+        const DWORD length = GetEnvironmentVariableW(L"APPDATA", saved, 32768);
+        if (length > 0 && length < 32768) {
+            saved_ = saved;
+        }
+        SetEnvironmentVariableW(L"APPDATA", folder_.path().wstring().c_str());
+    }
+    ~TestAppData() { SetEnvironmentVariableW(L"APPDATA", saved_ ? saved_->c_str() : nullptr); }
+    TestAppData(const TestAppData&) = delete;
+    TestAppData& operator=(const TestAppData&) = delete;
+    const std::filesystem::path& path() const { return folder_.path(); }
+    std::filesystem::path operator/(std::string_view name) const { return folder_ / name; }
+
+  private:
+    const TempDir folder_;
+    std::optional<std::wstring> saved_;
+};
+
 // The OPNA's rhythm ROM image the user has: ym2608_adpcm_rom.bin beside the
 // program (here the test program) or in %APPDATA%\morla_GUI, the first that
 // is an 8 KiB image; else the stand-in. %APPDATA% is the test's own folder.
 class RhythmRomTest : public MainWindowTest {
   protected:
     RhythmRomTest() {
-        wchar_t saved[32768] = {};
-        const DWORD length = GetEnvironmentVariableW(L"APPDATA", saved, 32768);
-        savedAppData_ =
-            length > 0 && length < 32768 ? std::optional<std::wstring>(saved) : std::nullopt;
-        SetEnvironmentVariableW(L"APPDATA", appData_.path().wstring().c_str());
         std::filesystem::create_directory(appData_ / "morla_GUI");
         std::filesystem::remove(besideProgram);  // left by a test that was ended
         WriteFileBytes(dir_ / "drums.s98", SongOfDrums(2));
@@ -1104,7 +1122,6 @@ class RhythmRomTest : public MainWindowTest {
     ~RhythmRomTest() override {
         std::error_code ignored;
         std::filesystem::remove(besideProgram, ignored);
-        SetEnvironmentVariableW(L"APPDATA", savedAppData_ ? savedAppData_->c_str() : nullptr);
     }
 
     // An image of `size` bytes of noise.
@@ -1128,11 +1145,10 @@ class RhythmRomTest : public MainWindowTest {
     }
 
     const std::filesystem::path besideProgram = ProgramFolder() / "ym2608_adpcm_rom.bin";
-    const TempDir appData_;
+    const TestAppData appData_;
     const std::filesystem::path inAppData = appData_ / "morla_GUI/ym2608_adpcm_rom.bin";
 
   private:
-    std::optional<std::wstring> savedAppData_;
     const TempDir dir_;
 };
 
@@ -1377,17 +1393,6 @@ TEST_F(MainWindowTest, BrowseChoosesTheOutputFolder) {
 
 class KeptSettingsTest : public MainWindowTest {
   protected:
-    KeptSettingsTest() {
-        wchar_t saved[32768] = {};
-        const DWORD length = GetEnvironmentVariableW(L"APPDATA", saved, 32768);
-        savedAppData_ =
-            length > 0 && length < 32768 ? std::optional<std::wstring>(saved) : std::nullopt;
-        SetEnvironmentVariableW(L"APPDATA", appData.path().wstring().c_str());
-    }
-    ~KeptSettingsTest() override {
-        SetEnvironmentVariableW(L"APPDATA", savedAppData_ ? savedAppData_->c_str() : nullptr);
-    }
-
     // Each control's state: ticked or not, or its text.
     static Rows StateOf(const TMORLA_MAIN& shown) {
         Rows state;
@@ -1405,11 +1410,8 @@ class KeptSettingsTest : public MainWindowTest {
         return {frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top};
     }
 
-    const TempDir appData;
+    const TestAppData appData;
     const std::wstring file = (appData / "morla_GUI.ini").wstring();
-
-  private:
-    std::optional<std::wstring> savedAppData_;
 };
 
 TEST_F(KeptSettingsTest, BoxesFieldsPlaceAndSizeSurviveARestart) {
