@@ -231,6 +231,14 @@ TEST(ParallelBatch, NoJobStartsOnceTheHandlerStops) {
 
 // ---- Group commit ----
 
+// Whether the file layer flushes folders (Windows renames are durable by
+// themselves: no folder flush is ever asked for there).
+#if defined(_WIN32)
+constexpr std::uint64_t kFlushesPerFolder = 0;
+#else
+constexpr std::uint64_t kFlushesPerFolder = 1;
+#endif
+
 // A finished job whose output was renamed into `folder` (rename number
 // `renamed`), its flush left to the batch; `pending` false: a job with
 // nothing to flush (a failure, a skip).
@@ -273,13 +281,13 @@ TEST(GroupCommitTest, HandsJobsOnInOrderAfterOneFlushOfEachFolder) {
     }
     // a: jobs 0, 2, 4, 6 reached 4 at job 6; b's three and job 5 came along.
     EXPECT_EQ(handed.order, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(FolderFlushesSoFar() - before, 2u);
+    EXPECT_EQ(FolderFlushesSoFar() - before, 2 * kFlushesPerFolder);
     EXPECT_TRUE(group.Add(Renamed(7, dir / "a")));
     EXPECT_TRUE(group.Add(Renamed(8, dir / "a", false)));
     EXPECT_EQ(handed.order.size(), 7u) << "8 waits behind 7";
     EXPECT_TRUE(group.Drain());
     EXPECT_EQ(handed.order.size(), 9u);
-    EXPECT_EQ(FolderFlushesSoFar() - before, 3u);
+    EXPECT_EQ(FolderFlushesSoFar() - before, 3 * kFlushesPerFolder);
     // Jobs with nothing to flush and nothing before them go on at once.
     EXPECT_TRUE(group.Add(Renamed(9, dir / "a", false)));
     EXPECT_EQ(handed.order.size(), 10u);
