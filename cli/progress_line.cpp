@@ -274,6 +274,7 @@ void ProgressLine::Refresh() {
     }
     Put(bytes);
     drawn_ = line.text;
+    morla::LineToEraseOnInterrupt(stream_, std::max(drawnColumns_, line.columns));
     drawnColumns_ = line.columns;
 }
 
@@ -284,6 +285,7 @@ void ProgressLine::Erase() {
     std::string bytes = "\r";
     bytes.append(static_cast<std::size_t>(drawnColumns_), ' ');
     bytes += '\r';
+    morla::LineToEraseOnInterrupt(stream_, 0);
     Put(bytes);
     drawn_.clear();
     drawnColumns_ = 0;

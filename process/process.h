@@ -35,6 +35,12 @@ void OpenClosedStandardDescriptors();
 // Folders that cannot be found are left out.
 std::vector<std::u16string> UserFileFolders(const char* program);
 
+// A line of `columns` columns is drawn on the terminal of `stream` (0: none
+// now): an interruption (RemoveTemporaryFilesOnInterrupt) erases it before
+// the process ends, so that the shell's prompt does not follow it. POSIX;
+// on Windows the console keeps what is on it.
+void LineToEraseOnInterrupt(std::FILE* stream, int columns);
+
 // Whether `stream` is a terminal a person watches (a console on Windows),
 // not a file, a pipe or the null device.
 bool IsTerminal(std::FILE* stream);

@@ -5,8 +5,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,30 @@
 namespace morla {
 namespace {
 
+// The line LineToEraseOnInterrupt names: its descriptor and width.
+std::atomic<int> lineDescriptor{-1};
+std::atomic<int> lineColumns{0};
+
+// "\r", spaces over the line, "\r": only write(2), which a handler may call.
+void EraseLine() {
+    const int fd = lineDescriptor.load();
+    int columns = lineColumns.exchange(0);
+    if (fd < 0 || columns <= 0) {
+        return;
+    }
+    char spaces[64];
+    std::memset(spaces, ' ', sizeof spaces);
+    [[maybe_unused]] ssize_t ignored = ::write(fd, "\r", 1);
+    while (columns > 0) {
+        const int now = columns < 64 ? columns : 64;
+        ignored = ::write(fd, spaces, static_cast<std::size_t>(now));
+        columns -= now;
+    }
+    ignored = ::write(fd, "\r", 1);
+}
+
 extern "C" void RemoveTemporariesOnSignal(int signal) {
+    EraseLine();
     RemoveTemporaryFilesAndExit(128 + signal);
 }
 
@@ -36,6 +61,11 @@ void RemoveTemporaryFilesOnInterrupt() {
             ::sigaction(signal, &before, nullptr);  // ignored on purpose (nohup)
         }
     }
+}
+
+void LineToEraseOnInterrupt(std::FILE* stream, int columns) {
+    lineDescriptor.store(::fileno(stream));
+    lineColumns.store(columns);
 }
 
 void OpenClosedStandardDescriptors() {

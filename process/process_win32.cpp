@@ -29,6 +29,8 @@ void RemoveTemporaryFilesOnInterrupt() {
 
 void OpenClosedStandardDescriptors() {}
 
+void LineToEraseOnInterrupt(std::FILE* /*stream*/, int /*columns*/) {}
+
 std::vector<std::u16string> UserFileFolders(const char* program) {
     std::vector<std::u16string> folders;
     std::wstring self(32768, L'\0');

@@ -294,10 +294,17 @@ struct TerminalRun {
     std::string out, err;  // what went elsewhere
 };
 
+bool ShowsProgress(const std::string& terminal) {
+    return terminal.find(" files, ") != std::string::npos &&
+           terminal.find(" elapsed") != std::string::npos;
+}
+
 // Runs morla in `dir` on a new pseudo-terminal of 100 columns, with the
-// arguments and settings `environment` added to the test's.
+// arguments and settings `environment` added to the test's; with
+// `interruptOnceShown`, Ctrl+C (SIGINT) as soon as the line shows.
 TerminalRun MorlaOnTerminal(const TempDir& dir, const std::vector<std::string>& arguments,
-                            Elsewhere elsewhere, const std::vector<std::string>& environment = {}) {
+                            Elsewhere elsewhere, const std::vector<std::string>& environment = {},
+                            bool interruptOnceShown = false) {
     // All made before the fork: the child only opens, moves and runs.
     std::vector<std::string> words{MorlaProgram()};
     words.insert(words.end(), arguments.begin(), arguments.end());
@@ -364,6 +371,10 @@ TerminalRun MorlaOnTerminal(const TempDir& dir, const std::vector<std::string>& 
     // would wait here.)
     while ((got = ::read(master, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
         run.terminal.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        if (interruptOnceShown && ShowsProgress(run.terminal)) {
+            ::kill(child, SIGINT);
+            interruptOnceShown = false;
+        }
     }
     ::close(master);
     if (pipeEnds[0] >= 0) {
@@ -380,11 +391,6 @@ TerminalRun MorlaOnTerminal(const TempDir& dir, const std::vector<std::string>& 
         std::filesystem::remove(file);
     }
     return run;
-}
-
-bool ShowsProgress(const std::string& terminal) {
-    return terminal.find(" files, ") != std::string::npos &&
-           terminal.find(" elapsed") != std::string::npos;
 }
 
 // A batch that takes morla about two seconds, however many cores it runs
@@ -436,6 +442,15 @@ TEST_F(SlowBatch, ShowsTheLineOnStandardErrorAndErasesItAtTheEnd) {
     EXPECT_EQ(Screen(run.terminal), (Lines{""})) << run.terminal;
     // The rows are those of a run without a terminal, byte for byte.
     EXPECT_EQ(run.out, plain_.out);
+}
+
+// Ctrl+C while the line shows: it is erased before morla ends, so the
+// shell's prompt starts on a clean line.
+TEST_F(SlowBatch, AnInterruptedRunErasesTheLineFirst) {
+    const TerminalRun run = MorlaOnTerminal(*dir_, kArguments, Elsewhere::OutputFile, {}, true);
+    EXPECT_EQ(run.status, 128 + SIGINT);
+    EXPECT_TRUE(ShowsProgress(run.terminal)) << run.terminal;
+    EXPECT_EQ(Screen(run.terminal), (Lines{""})) << run.terminal;
 }
 
 TEST_F(SlowBatch, PutsEveryRowOnALineOfItsOwn) {
