@@ -63,8 +63,7 @@ std::string StatusOf(const morla::ConvertBatch& batch, std::size_t index,
     if (!result.message.empty()) {
         return "failed";
     }
-    const bool writes = !settings.peakOnly && !settings.measure;
-    return options.dryRun && writes ? "dry run" : "ok";
+    return options.dryRun && !morla::WritesNothing(settings) ? "dry run" : "ok";
 }
 
 }  // namespace

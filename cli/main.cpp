@@ -220,8 +220,9 @@ std::optional<std::size_t> JobsAtOnce(const char* setting, bool measure) {
         // files' flushes, others read and rewrite, and the file system
         // commits the flushes that meet in one journal write.
         const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-        return measure ? std::min(cores, kMostJobs)
-                       : cores == 1 ? 1 : std::min<std::size_t>(2 * cores, 4);
+        return measure      ? std::min(cores, kMostJobs)
+               : cores == 1 ? 1
+                            : std::min<std::size_t>(2 * cores, 4);
     }
     const std::size_t jobs = static_cast<unsigned char>(setting[0]) - std::size_t{'0'};
     if (setting[1] != '\0' || jobs < 1 || jobs > kMostJobs) {
@@ -622,7 +623,7 @@ int RunBatch(const Batch& batch) {
     }
     morla::BatchOptions options = batch.options;
     // Jobs that write nothing have no earlier output to skip.
-    options.measureOnly = batch.settings.peakOnly || batch.settings.measure;
+    options.measureOnly = morla::WritesNothing(batch.settings);
     if (const std::string mistake = FindRhythmRom(batch, options); !mistake.empty()) {
         return UsageError(mistake);
     }

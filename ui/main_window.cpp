@@ -668,8 +668,7 @@ void TMORLA_MAIN::ConvertPaths(std::vector<std::u16string> paths) {
     morla::BatchOptions options;
     options.rhythmRomPath = FindRhythmRom();
     // Jobs that write nothing have no earlier output to skip.
-    const morla::VolumeSettings asked = GatherSettings();
-    options.measureOnly = asked.peakOnly || asked.measure;
+    options.measureOnly = morla::WritesNothing(GatherSettings());
     const morla::OptionSet ticked = TickedOptions();
     for (const morla::OptionDescription& option : morla::kOptions) {
         if (option.role == morla::OptionRole::Batch && ticked.Has(option.option)) {

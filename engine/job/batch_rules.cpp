@@ -99,7 +99,7 @@ std::vector<bool> ConvertBatch::JobsThatRunAlone(const VolumeSettings& settings)
             alone[index] = ClosesAlbum(index);
         }
     }
-    if (settings.peakOnly || settings.measure) {
+    if (WritesNothing(settings)) {
         return alone;  // nothing is written
     }
     struct Output {
@@ -165,10 +165,11 @@ std::u16string ConvertBatch::OutputOf(const std::u16string& inputPath) const {
 
 std::u16string ConvertBatch::OutputOfEntry(std::size_t index) const {
     const Entry& entry = entries_[index];
-    if (options_.outputFolder.empty() || entry.subfolder.empty()) {
+    const std::u16string_view subfolder = FolderPart(entry.below);
+    if (options_.outputFolder.empty() || subfolder.empty()) {
         return OutputOf(entry.path);
     }
-    return PathInFolder(PathInFolder(options_.outputFolder, entry.subfolder),
+    return PathInFolder(PathInFolder(options_.outputFolder, subfolder),
                         FileNamePart(OutputPathFor(entry.path)));
 }
 
@@ -188,7 +189,7 @@ void ConvertBatch::MakeOutputFolders() {
     }
     std::vector<std::u16string> made;
     for (std::size_t index = 0; index < size(); ++index) {
-        if (entries_[index].kind != EntryKind::File || entries_[index].subfolder.empty()) {
+        if (entries_[index].kind != EntryKind::File || FolderPart(entries_[index].below).empty()) {
             continue;
         }
         const std::u16string folder(FolderPart(OutputOfEntry(index)));

@@ -59,9 +59,7 @@ void ConvertBatch::Expand(const std::vector<std::u16string>& paths) {
                 while (!below.empty() && FileNamePart(below.substr(0, 1)).empty()) {
                     below.erase(0, 1);
                 }
-                std::u16string subfolder(FolderPart(below));
-                entries_.push_back(
-                    {EntryKind::File, file, album, 0, std::move(below), std::move(subfolder)});
+                entries_.push_back({EntryKind::File, file, album, 0, std::move(below)});
             }
         }
     }
@@ -201,8 +199,7 @@ JobResult ConvertBatch::Convert(std::size_t index, const VolumeSettings& setting
         case EntryKind::File:
             log.Append(shownName(index));
             result = RunJob(index, settings, log);
-            if (result.message.empty() && options_.dryRun && !settings.peakOnly &&
-                !settings.measure) {
+            if (result.message.empty() && options_.dryRun && !WritesNothing(settings)) {
                 log.Append(std::u16string(u"-> ") + kDryRunOk);
             } else {
                 log.Append(result.message.empty() ? std::u16string(u"-> ok")
@@ -256,7 +253,7 @@ void ConvertBatch::ConvertAll(const VolumeSettings& settings, std::size_t worker
     const auto waits = [&](const FinishedJob& finished) { return group.Add(finished); };
     const auto idle = [&] { return group.Tick(); };
     defersFlush_ = workers > 1;
-    if (!settings.peakOnly && !settings.measure) {
+    if (!WritesNothing(settings)) {
         MakeOutputFolders();  // so that the rules below can identify them
     }
     const std::vector<bool> alone = JobsThatRunAlone(settings);

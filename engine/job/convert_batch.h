@@ -153,9 +153,9 @@ class ConvertBatch : private OutputRules {
         std::u16string path;     // the file, or the folder as given
         std::size_t album = 0;   // in album mode, its album
         std::size_t source = 0;  // a leftover: the entry whose output it is
-        // Found in a named folder: its path below that folder, and the
-        // sub-folder part of it (empty for the folder's own files).
-        std::u16string below = {}, subfolder = {};
+        // Found in a named folder: its path below that folder (its folder
+        // part is the sub-folder its output goes to below an output folder).
+        std::u16string below = {};
     };
     // The rules of one entry's job: the batch's, with the entry's output
     // path (in its sub-folder of the output folder).

@@ -49,6 +49,12 @@ inline bool MovesByOneGain(const VolumeSettings& settings) {
     return settings.gainMicroDb.has_value() || settings.keepBalance;
 }
 
+// Whether the job only measures (-p, -m): it writes nothing, whatever else
+// is asked.
+inline bool WritesNothing(const VolumeSettings& settings) {
+    return settings.peakOnly || settings.measure;
+}
+
 // Whether a normalize target is ticked.
 inline bool HasTarget(const VolumeSettings& settings) {
     return settings.fmTarget || settings.ssgTarget || settings.rhythmTarget;
